@@ -1,0 +1,63 @@
+#include "LoginWindow.h"
+#include "ui_LoginWindow.h"
+
+#include "LogoFetcher.h"
+#include "ProxyManager.h"
+#include "WindowPlacement.h"
+
+#include <QPixmap>
+
+using namespace Qt::StringLiterals;
+
+LoginWindow::LoginWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::LoginWindow)
+{
+    initImageResources();
+    ui->setupUi(this);
+    // A fresh top-level window has both hints: toggling removes minimize and maximize.
+    setWindowFlags(windowFlags() ^ Qt::WindowMinMaxButtonsHint);
+    centerOnPrimaryScreen(this);
+}
+
+LoginWindow::~LoginWindow()
+{
+    delete ui;
+}
+
+void LoginWindow::loadLogo(const QString &url)
+{
+    logoFetcher = new LogoFetcher(this);
+    connect(logoFetcher, &LogoFetcher::finished, this, &LoginWindow::Finished);
+    logoRequestId = logoFetcher->get(url, logoPort, logoTimeoutMs);
+}
+
+void LoginWindow::Finished(int requestId, bool error)
+{
+    Q_UNUSED(error);
+    if (requestId != logoRequestId)
+        return;
+    logoData = logoFetcher->data();
+    QPixmap pixmap;
+    pixmap.loadFromData(logoData);
+    ui->logo->setPixmap(pixmap);
+    show();
+}
+
+void LoginWindow::on_pushButton_clicked()
+{
+    ui->error_label->setText(QString());
+    proxyManager->setCredentials(ui->username->text(), ui->password->text());
+    proxyManager->requestProxies();
+}
+
+void LoginWindow::loginFinished(const QStringList &list)
+{
+    if (list.value(0).contains(u"ERROR")) {
+        ui->error_label->setText(list.value(0));
+        return;
+    }
+    disconnect(proxyManager, &ProxyManager::finishedGetProxies, this, &LoginWindow::loginFinished);
+    // The main window takes over before this one closes, so the application never sees
+    // a moment without a visible window while it still quits on the last one closing.
+    emit logged();
+    close();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QStringList>
+
+class LogoFetcher;
+class ProxyManager;
+
+namespace Ui {
+class LoginWindow;
+}
+
+class LoginWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit LoginWindow(QWidget *parent = nullptr);
+    ~LoginWindow() override;
+
+    // Starts the logo download; the window shows itself when it has ended.
+    void loadLogo(const QString &url);
+
+    ProxyManager *proxyManager = nullptr;
+    // The logo always comes by plain HTTP on this port; tests point it elsewhere.
+    quint16 logoPort = 80;
+    int logoTimeoutMs = 10000;
+
+signals:
+    void logged();
+
+private slots:
+    void on_pushButton_clicked();
+    void loginFinished(const QStringList &list);
+    void Finished(int requestId, bool error);
+
+private:
+    Ui::LoginWindow *ui;
+    QByteArray logoData;
+    LogoFetcher *logoFetcher = nullptr;
+    int logoRequestId = 0;
+};

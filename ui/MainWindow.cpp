@@ -1,0 +1,264 @@
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "ProxyManager.h"
+#include "WindowPlacement.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QTableWidgetItem *readOnlyItem(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    initImageResources();
+    ui->setupUi(this);
+
+    connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
+            &MainWindow::authIpTimer);
+    auto *quitAction = new QAction(tr("&Quit"), this);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    trayMenu = new QMenu(this);
+    trayMenu->addAction(ui->action_Ensure_my_IP_is_always_authorized);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayMenu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+    const QIcon icon(u":/images/logo.ico"_s);
+    trayIcon->setIcon(icon);
+    setWindowIcon(icon);
+
+    QTableWidget *table = ui->tableWidget;
+    table->setRowCount(0);
+    table->setColumnCount(3);
+    const QString headers[] = {tr("Host"), tr("Port"), tr("Status")};
+    for (int column = 0; column < 3; ++column) {
+        table->setHorizontalHeaderItem(column, new QTableWidgetItem(headers[column]));
+        table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+    }
+
+    centerOnPrimaryScreen(this);
+}
+
+MainWindow::~MainWindow()
+{
+    logFile.close();
+    delete ui;
+}
+
+void MainWindow::initAndShow()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    show();
+    trayIcon->show();
+
+    logFile.setFileName(u"log.txt"_s);
+    const bool logOpen = logFile.open(QIODevice::Append | QIODevice::Text);
+    appendLog(QDateTime::currentDateTime().toString(Qt::TextDate) % u"\n"_s);
+    if (!logOpen)
+        appendLog(u"Could not open log.txt, this log is not saved: "_s % logFile.errorString() %
+                  u"\n"_s);
+    appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+
+    connect(proxyManager, &ProxyManager::finishedTestingProxy, this,
+            &MainWindow::finishedTestingProxy);
+    connect(proxyManager, &ProxyManager::finishedGetProxies, this, &MainWindow::getProxies);
+    connect(proxyManager, &ProxyManager::finishedAuthorizeIp, this, &MainWindow::authorizeIp);
+    connect(proxyManager, &ProxyManager::startTestingProxy, this, &MainWindow::startTestingProxy);
+    connect(proxyManager, &ProxyManager::finishedTest, this, &MainWindow::finishedTest);
+    connect(proxyManager, &ProxyManager::authorizeIpFailed, this, [this](const QString &reason) {
+        appendLog(u"Authorizing my IP failed: "_s % reason % u"\n"_s);
+    });
+
+    getProxies(proxyManager->proxies);
+}
+
+void MainWindow::appendLog(const QString &message)
+{
+    // Appending at the end keeps each message's cost independent of the log's length.
+    QTextCursor cursor(ui->debugLog->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(message);
+    QScrollBar *bar = ui->debugLog->verticalScrollBar();
+    bar->setValue(bar->maximum());
+
+    if (!logFile.isOpen())
+        return;
+    QTextStream stream(&logFile);
+    stream << message;
+    stream.flush();
+    logFile.flush();
+}
+
+void MainWindow::getProxies(const QStringList &list)
+{
+    QTableWidget *table = ui->tableWidget;
+    table->setUpdatesEnabled(false);
+    table->setRowCount(int(list.size()));
+    for (int row = 0; row < list.size(); ++row) {
+        const QStringList parts = list.at(row).split(u':');
+        if (parts.size() != 2)
+            continue;
+        table->setItem(row, 0, readOnlyItem(parts.at(0)));
+        table->setItem(row, 1, readOnlyItem(parts.at(1)));
+        table->setItem(row, 2, readOnlyItem(QString()));
+    }
+    table->setUpdatesEnabled(true);
+}
+
+void MainWindow::on_bCopyProxies_clicked()
+{
+    QApplication::clipboard()->setText(proxyManager->proxies.join(u'\n'), QClipboard::Clipboard);
+}
+
+void MainWindow::on_bCopyLog_clicked()
+{
+    QApplication::clipboard()->setText(ui->debugLog->toPlainText(), QClipboard::Clipboard);
+}
+
+void MainWindow::on_actionExit_triggered()
+{
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Without a system tray a hidden window could never come back.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        QCoreApplication::quit();
+    event->accept();
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger)
+        show();
+}
+
+void MainWindow::on_bAuthIp_clicked()
+{
+    proxyManager->requestAuthIps(true);
+}
+
+void MainWindow::authIpTimer(bool checked)
+{
+    proxyManager->setAutoAuthorize(checked);
+}
+
+void MainWindow::authorizeIp(const QStringList &ips)
+{
+    appendLog(u"Authorized IP addresses:\n"_s % ips.join(u'\n') % u"\n"_s);
+}
+
+void MainWindow::paintRow(int row, const QColor &colour)
+{
+    for (int column = 0; column < 3; ++column) {
+        if (QTableWidgetItem *item = ui->tableWidget->item(row, column))
+            item->setBackground(QBrush(colour));
+    }
+}
+
+void MainWindow::on_bTestProxies_clicked()
+{
+    for (int row = 0; row < proxyManager->proxies.size(); ++row) {
+        if (QTableWidgetItem *status = ui->tableWidget->item(row, 2))
+            status->setText(QString());
+        paintRow(row, QColor(255, 255, 255, 255));
+    }
+    ui->bTestProxies->hide();
+    ui->bStopTesting->show();
+    ui->bStopTesting->setFocus();
+    proxyManager->startTesting();
+}
+
+void MainWindow::on_bStopTesting_clicked()
+{
+    stopTest(false);
+}
+
+void MainWindow::on_bGetProxies_clicked()
+{
+    stopTest(true);
+    ui->bTestProxies->setEnabled(true);
+    proxyManager->requestProxies();
+}
+
+void MainWindow::stopTest(bool force)
+{
+    ui->bStopTesting->hide();
+    ui->bTestProxies->show();
+    ui->bTestProxies->setEnabled(false);
+    proxyManager->stop(force);
+}
+
+void MainWindow::startTestingProxy(const QStringList &proxy)
+{
+    appendLog(u"Testing proxy "_s % proxy.value(0) % u" on port "_s % proxy.value(1) % u"... "_s);
+}
+
+void MainWindow::finishedTestingProxy(const QStringList &result)
+{
+    const QString code = result.value(2);
+    QString status;
+    QColor colour;
+    if (code == u"0") {
+        appendLog(u"success! ("_s % result.value(3) % u"ms)\n"_s);
+        status = u"Up"_s;
+        if (result.value(1).toInt() != proxyManager->defaultPort)
+            status += u" on "_s % result.value(1);
+        colour = QColor(0, 200, 0, 255);
+    } else if (code == u"1") {
+        appendLog(u"IP not authorized: "_s % result.value(5) %
+                  u" (please authorize and wait 1 min)\n"_s);
+        status = u"Access Denied"_s;
+        colour = QColor(220, 220, 0, 255);
+    } else if (code == u"2") {
+        appendLog(u"timeout\n"_s);
+        status = u"Timeout"_s;
+        colour = QColor(200, 0, 0, 255);
+    } else if (code == u"3") {
+        appendLog(u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s);
+        status = u"Error"_s;
+        colour = QColor(200, 0, 0, 255);
+    } else if (code == u"4") {
+        appendLog(u"connection error: test failed even without a proxy\n"_s);
+        status = u"Connection Error"_s;
+        colour = QColor(220, 220, 0, 255);
+    } else {
+        return;
+    }
+
+    const int row = result.value(4).toInt();
+    paintRow(row, colour);
+    QTableWidgetItem *statusItem = ui->tableWidget->item(row, 2);
+    if (!statusItem)
+        return;
+    statusItem->setText(status);
+    ui->tableWidget->scrollToItem(statusItem, QAbstractItemView::PositionAtTop);
+}
+
+void MainWindow::finishedTest()
+{
+    ui->bStopTesting->hide();
+    ui->bTestProxies->show();
+    ui->bTestProxies->setEnabled(true);
+    ui->bTestProxies->setFocus();
+}

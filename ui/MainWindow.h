@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFile>
+#include <QMainWindow>
+#include <QStringList>
+#include <QSystemTrayIcon>
+
+class ProxyManager;
+class QMenu;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The one way to write the debug log: the view and log.txt get the message verbatim.
+    void appendLog(const QString &message);
+
+    ProxyManager *proxyManager = nullptr;
+
+public slots:
+    void initAndShow();
+    void getProxies(const QStringList &list);
+    void finishedTestingProxy(const QStringList &result);
+    void authorizeIp(const QStringList &ips);
+    void startTestingProxy(const QStringList &proxy);
+    void finishedTest();
+    void stopTest(bool force = false);
+    void authIpTimer(bool checked);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_bCopyProxies_clicked();
+    void on_bCopyLog_clicked();
+    void on_bGetProxies_clicked();
+    void on_actionExit_triggered();
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void on_bTestProxies_clicked();
+    void on_bStopTesting_clicked();
+    void on_bAuthIp_clicked();
+
+private:
+    void paintRow(int row, const QColor &colour);
+
+    Ui::MainWindow *ui;
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayMenu = nullptr;
+    QFile logFile;
+};
