@@ -9,6 +9,11 @@ CannedResponse CannedResponse::withStatus(int status, const QByteArray &body)
     return response;
 }
 
+void CannedResponse::addHeader(const QByteArray &name, const QByteArray &value)
+{
+    headers.append(qMakePair(name, value));
+}
+
 QByteArray CannedResponse::standardReason(int status)
 {
     switch (status) {

@@ -32,6 +32,9 @@ struct CannedResponse
     // Abort the connection with a TCP reset instead of answering.
     bool reset = false;
 
+    // QList::append cannot take a braced pair, hence this.
+    void addHeader(const QByteArray &name, const QByteArray &value);
+
     static CannedResponse withStatus(int status, const QByteArray &body = {});
     static QByteArray standardReason(int status);
 };

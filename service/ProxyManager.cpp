@@ -40,12 +40,23 @@ QString queryValue(const QUrl &url, const QString &key)
     return QUrlQuery(url).queryItemValue(key, QUrl::FullyEncoded);
 }
 
+// An aborted reply is closed: it reads as an empty body.
+QByteArray readLine(QNetworkReply *reply)
+{
+    return reply->isReadable() ? reply->readLine() : QByteArray();
+}
+
+QByteArray readAll(QNetworkReply *reply)
+{
+    return reply->isReadable() ? reply->readAll() : QByteArray();
+}
+
 // Lines of the body, trimmed, until the first line that converts to empty text.
 QStringList readLines(QNetworkReply *reply)
 {
     QStringList lines;
     for (;;) {
-        const QString line = latin1UpToNul(reply->readLine());
+        const QString line = latin1UpToNul(readLine(reply));
         if (line.isEmpty())
             return lines;
         lines.append(line.trimmed());
@@ -151,7 +162,7 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
     if (reply->error() == QNetworkReply::NoError)
         return {};
     QString text = reply->errorString();
-    for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded, QUrl::FullyDecoded})
+    for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded})
         text.replace(reply->url().toString(format), reply->url().toString(QUrl::RemoveQuery));
     return text;
 }
@@ -179,7 +190,7 @@ void ProxyManager::finished(QNetworkReply *reply)
 
 void ProxyManager::handleList(QNetworkReply *reply)
 {
-    const QString first = latin1UpToNul(reply->readLine());
+    const QString first = latin1UpToNul(readLine(reply));
     proxies.clear();
 
     const QString failure = failureOf(reply);
@@ -208,7 +219,7 @@ void ProxyManager::handleList(QNetworkReply *reply)
 
 void ProxyManager::handleMyIp(QNetworkReply *reply)
 {
-    const QString line = latin1UpToNul(reply->readLine().trimmed());
+    const QString line = latin1UpToNul(readLine(reply).trimmed());
     // Only a real address may become myIp: it is later sent in the authorized list.
     const bool valid = failureOf(reply).isEmpty() && !QHostAddress(line).isNull();
     myIp = valid ? line : u""_s;
@@ -247,7 +258,7 @@ void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
     if (!reply->property(callEmitProperty).toBool())
         return;
     QString failure = failureOf(reply);
-    const QString first = latin1UpToNul(reply->readLine()).trimmed();
+    const QString first = latin1UpToNul(readLine(reply)).trimmed();
     if (failure.isEmpty() && first.contains(u"ERROR"))
         failure = first;
     if (!failure.isEmpty())
@@ -334,7 +345,7 @@ void ProxyManager::handleTestReply(QNetworkReply *reply)
     testReply = nullptr;
     testInFlight = false;
     elapsedMs = int(testClock.elapsed());
-    const QString body = latin1UpToNul(reply->readAll());
+    const QString body = latin1UpToNul(readAll(reply));
 
     if (body.trimmed() == u"1") {
         emitResult(u"0"_s, {}, false);
@@ -369,7 +380,7 @@ void ProxyManager::sendProbe()
 void ProxyManager::handleProbeReply(QNetworkReply *reply)
 {
     probeReply = nullptr;
-    const bool pingReachable = latin1UpToNul(reply->readAll()).trimmed() == u"1";
+    const bool pingReachable = latin1UpToNul(readAll(reply)).trimmed() == u"1";
     if (pingReachable)
         emitResult(u"3"_s, probedBody, true);
     else

@@ -55,7 +55,9 @@ void LoginWindow::loginFinished(const QStringList &list)
         ui->error_label->setText(list.value(0));
         return;
     }
-    disconnect(proxyManager, &ProxyManager::finishedGetProxies, this, &LoginWindow::loginFinished);
+    // Start-up connects by signature, so the same form is needed to undo it.
+    disconnect(proxyManager, SIGNAL(finishedGetProxies(QStringList)), this,
+               SLOT(loginFinished(QStringList)));
     // The main window takes over before this one closes, so the application never sees
     // a moment without a visible window while it still quits on the last one closing.
     emit logged();

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need, from Debian's archive.
+set -euo pipefail
+packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev tinyproxy curl
+          xvfb xauth x11-utils imagemagick trayer clang-format)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

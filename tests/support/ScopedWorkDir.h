@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Makes a fresh temporary directory the current one for its lifetime, so files a test's
+// code writes next to itself land there; the previous current directory comes back after.
+class ScopedWorkDir
+{
+public:
+    ScopedWorkDir();
+    ~ScopedWorkDir();
+    ScopedWorkDir(const ScopedWorkDir &) = delete;
+    ScopedWorkDir &operator=(const ScopedWorkDir &) = delete;
+
+    bool isValid() const { return m_entered; }
+    QString path() const;
+    QString filePath(const QString &fileName) const;
+    QString previousPath() const { return m_previous; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+    bool m_entered = false;
+};
