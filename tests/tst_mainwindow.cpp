@@ -47,6 +47,7 @@ private:
 void TestMainWindow::init()
 {
     env.reset();
+    dir.reset(); // the old one restores the directory it found
     dir = std::make_unique<ScopedWorkDir>();
     // The address answer comes first, so the log's second line is deterministic.
     CannedResponse slowList =

@@ -106,16 +106,17 @@ bool TestEnvironment::start()
         return fail(u"silent listener cannot listen: "_s + silentListener.errorString());
     if (!wrongPage.listen())
         return fail(u"wrong-page listener cannot listen: "_s + wrongPage.errorString());
+    if (!allowingProxy.start(TinyProxy::Mode::Allowing))
+        return fail(u"allowing tinyproxy: "_s + allowingProxy.errorString());
+    if (!refusingProxy.start(TinyProxy::Mode::Refusing))
+        return fail(u"refusing tinyproxy: "_s + refusingProxy.errorString());
+    // Reserved last, so no part started above can be handed this port.
     {
         QTcpServer reserve;
         if (!reserve.listen(QHostAddress::LocalHost, 0))
             return fail(u"cannot reserve a closed port: "_s + reserve.errorString());
         closedPort = reserve.serverPort();
     }
-    if (!allowingProxy.start(TinyProxy::Mode::Allowing))
-        return fail(u"allowing tinyproxy: "_s + allowingProxy.errorString());
-    if (!refusingProxy.start(TinyProxy::Mode::Refusing))
-        return fail(u"refusing tinyproxy: "_s + refusingProxy.errorString());
     m_started = true;
     reset();
     return true;
