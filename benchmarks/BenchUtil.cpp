@@ -36,8 +36,9 @@ double residentMB()
     QFile status(u"/proc/self/status"_s);
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return -1;
-    while (!status.atEnd()) {
-        const QByteArray line = status.readLine();
+    // /proc files report a size of 0, so read until the end rather than test atEnd().
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
         if (line.startsWith("VmRSS:")) {
             // "VmRSS:     12345 kB"
             const QList<QByteArray> parts = line.simplified().split(' ');
