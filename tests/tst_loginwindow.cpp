@@ -25,6 +25,7 @@ private slots:
     void errorShownInRedAndClearedOnNextPress();
     void successClosesAndEmitsLoggedOnce();
     void emptyFieldsOnlyClearTheError();
+    void returnInPasswordLogsIn();
     void logo_data();
     void logo();
 
@@ -108,6 +109,17 @@ void TestLoginWindow::emptyFieldsOnlyClearTheError()
     other.setCredentials(u"demo"_s, u"demo-pass"_s);
     QTRY_COMPARE(env.service.requests().size(), 1);
     QVERIFY(client.login.isVisible());
+}
+
+void TestLoginWindow::returnInPasswordLogsIn()
+{
+    ScopedWorkDir dir;
+    ClientUnderTest client(env);
+    QSignalSpy logged(&client.login, &LoginWindow::logged);
+    client.loginChild<QLineEdit>("username")->setText(u"demo"_s);
+    QTest::keyClicks(client.loginChild<QLineEdit>("password"), u"demo-pass"_s);
+    QTest::keyClick(client.loginChild<QLineEdit>("password"), Qt::Key_Return);
+    QTRY_COMPARE(logged.size(), 1);
 }
 
 void TestLoginWindow::logo_data()

@@ -16,6 +16,9 @@ LoginWindow::LoginWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::Logi
     // A fresh top-level window has both hints: toggling removes minimize and maximize.
     setWindowFlags(windowFlags() ^ Qt::WindowMinMaxButtonsHint);
     centerOnPrimaryScreen(this);
+    // A main window has no default button: Return in a field would otherwise do nothing.
+    connect(ui->username, &QLineEdit::returnPressed, ui->pushButton, &QPushButton::click);
+    connect(ui->password, &QLineEdit::returnPressed, ui->pushButton, &QPushButton::click);
 }
 
 LoginWindow::~LoginWindow()
