@@ -20,6 +20,7 @@ namespace {
 const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
 const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
 const char *const timedOutProperty = "pmTimedOut";
+const char *const tooLargeProperty = "pmTooLarge";
 // Carries the wish for a report from a getauthips round to its setauthips reply.
 const char *const callEmitProperty = "pmCallEmit";
 
@@ -66,6 +67,18 @@ QStringList readLines(QNetworkReply *reply)
 bool isTimedOut(QNetworkReply *reply)
 {
     return reply->property(timedOutProperty).toBool();
+}
+
+// The access manager keeps a whole body in memory: a reply past the limit is cut off.
+void limitSize(QNetworkReply *reply, qint64 maxBytes)
+{
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, maxBytes](qint64 received, qint64) {
+                         if (received <= maxBytes || reply->property(tooLargeProperty).toBool())
+                             return;
+                         reply->setProperty(tooLargeProperty, true);
+                         reply->abort();
+                     });
 }
 
 } // namespace
@@ -139,6 +152,7 @@ QNetworkReply *ProxyManager::sendApiRequest(ApiCommand command,
     // API traffic never goes through a proxy under test.
     network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     QNetworkReply *reply = network->get(QNetworkRequest(QUrl(text, QUrl::TolerantMode)));
+    limitSize(reply, maxApiReplyBytes);
     // A whole-request deadline: a server that drips bytes must not hold a request forever.
     QTimer::singleShot(apiTimeoutMs, reply, [reply] {
         reply->setProperty(timedOutProperty, true);
@@ -153,6 +167,8 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
 {
     if (isTimedOut(reply))
         return u"no response from server (timed out)"_s;
+    if (reply->property(tooLargeProperty).toBool())
+        return u"the answer is too large"_s;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
         const QString reason = QString::fromLatin1(
@@ -310,6 +326,7 @@ void ProxyManager::testProxy(int index)
     QNetworkRequest request(QUrl(pingUrl % u"?r="_s % QString::number(random), QUrl::TolerantMode));
     request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
     testReply = network->get(request);
+    limitSize(testReply, maxPingReplyBytes);
 
     emit startTestingProxy(parts);
 
@@ -373,6 +390,7 @@ void ProxyManager::sendProbe()
     network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     probeReply =
         network->get(QNetworkRequest(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode)));
+    limitSize(probeReply, maxPingReplyBytes);
     network->setProxy(underTest);
     probeClock.start();
 }

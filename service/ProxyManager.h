@@ -49,6 +49,11 @@ public:
 
     bool isTesting() const;
 
+    // Bodies past these sizes are cut off unread: the access manager would buffer them whole.
+    // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
+    static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
+    static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
+
 signals:
     void finishedGetProxies(const QStringList &result);
     void finishedTestingProxy(const QStringList &result);

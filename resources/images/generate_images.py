@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Redraw the embedded images: logo.ico (3 x 16x16, 32 bpp) and quorvane.png.
+"""Redraw the images: logo.ico (3 x 16x16, 32 bpp) and quorvane.png, embedded in the
+program, and proxymanager-16.png / proxymanager-48.png, the installed desktop icons.
 
 Standard library only and fully deterministic, so rerunning it reproduces the
 checked-in files byte for byte. Usage: python3 generate_images.py
@@ -297,12 +298,13 @@ def write_ico(path, images):
         f.write(out)
 
 
-# --- the two images --------------------------------------------------------
+# --- the images -------------------------------------------------------------
 
 
-def make_icon():
-    canvas = Canvas(16, 16)
-    draw_glyph(canvas, 0.0, 0.0, 1.0)
+def make_icon(size=16):
+    canvas = Canvas(size, size)
+    # Whole multiples of 16 keep the arrow's edges on pixel boundaries.
+    draw_glyph(canvas, 0.0, 0.0, size / 16.0)
     return canvas
 
 
@@ -327,6 +329,9 @@ def main():
     # Three identical entries: the consumer expects exactly this layout.
     write_ico(os.path.join(HERE, 'logo.ico'), [(icon, entry)] * 3)
     write_png(os.path.join(HERE, 'quorvane.png'), make_banner())
+    # Desktop icon themes (hicolor) take PNG only.
+    write_png(os.path.join(HERE, 'proxymanager-16.png'), icon)
+    write_png(os.path.join(HERE, 'proxymanager-48.png'), make_icon(48))
 
 
 if __name__ == '__main__':
