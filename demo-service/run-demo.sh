@@ -3,25 +3,34 @@
 # forwards, one that refuses with a 403 page, one that never answers, one that answers with
 # the wrong page and a port nobody listens on. Everything started here is stopped on exit.
 # Requests the service receives are logged to demo-run/service.log.
-# Usage: demo-service/run-demo.sh [build-dir] [client arguments...]   (from the repo root)
+# Usage: demo-service/run-demo.sh [build-dir | --installed] [client arguments...]   (from the
+# repo root). --installed, or a build directory without the binaries, runs the ones on PATH.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-build}
 shift || true
-if [[ ! -d $build ]]; then
-    echo "run-demo: build directory '$build' not found; build the project first" >&2
-    exit 1
-fi
-build=$(cd "$build" && pwd)
-service_bin=$build/demo-service/pm-demo-service
-client_bin=$build/app/proxymanager
-for bin in "$service_bin" "$client_bin"; do
-    if [[ ! -x $bin ]]; then
-        echo "run-demo: $bin is missing; build the project first" >&2
+if [[ $build != --installed && -x $build/demo-service/pm-demo-service &&
+      -x $build/app/proxymanager ]]; then
+    build=$(cd "$build" && pwd)
+    service_bin=$build/demo-service/pm-demo-service
+    client_bin=$build/app/proxymanager
+else
+    # The installed package (scripts/build-deb.sh).
+    service_bin=$(command -v pm-demo-service || true)
+    client_bin=$(command -v proxymanager || true)
+    if [[ -z $service_bin || -z $client_bin ]]; then
+        if [[ $build == --installed ]]; then
+            echo "run-demo: proxymanager or pm-demo-service is not on PATH; install the package first" >&2
+        else
+            echo "run-demo: no binaries in '$build'; build the project first" >&2
+        fi
         exit 1
     fi
-done
+    if [[ $build != --installed ]]; then
+        echo "run-demo: no binaries in '$build'; running $client_bin and $service_bin" >&2
+    fi
+fi
 tinyproxy_bin=$(PATH=$PATH:/usr/sbin:/usr/local/sbin command -v tinyproxy || true)
 if [[ -z $tinyproxy_bin ]]; then
     echo "run-demo: tinyproxy is not installed (apt-get install tinyproxy)" >&2

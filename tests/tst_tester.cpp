@@ -13,10 +13,10 @@ namespace {
 class Recorder : public QObject
 {
 public:
-    explicit Recorder(ProxyManager *manager)
+    explicit Recorder(ProxyManager *manager) : QObject(manager)
     {
         connect(manager, &ProxyManager::startTestingProxy, this,
-                [this](const QStringList &p) { events << u"start "_s + p.join(u' '); });
+                [this](const QStringList &p) { events << u"start "_s + p.join(u':'); });
         connect(manager, &ProxyManager::finishedTestingProxy, this, [this](const QStringList &r) {
             results << r;
             events << u"result "_s + r.value(2);
@@ -35,6 +35,8 @@ CannedResponse page(const QByteArray &body, int delayMs = 0)
     return response;
 }
 
+const QString marker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
+
 } // namespace
 
 class TestTester : public QObject
@@ -42,24 +44,18 @@ class TestTester : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(env.start()); }
+    void initTestCase();
     void init();
     void cleanup() { delete manager; }
 
-    void oneWorkingProxy();
     void outcomes_data();
     void outcomes();
-    void answerBodies_data();
-    void answerBodies();
-    void severalProxiesInOrder();
-    void timeoutAtLastEntryEndsRun();
+    void runSequence_data();
+    void runSequence();
     void stopDuringTestAndProbe_data();
     void stopDuringTestAndProbe();
     void stopWhileIdle();
-    void probeThatNeverAnswers();
     void portsWrapAndZero();
-    void unusableEntriesAreSkipped_data();
-    void unusableEntriesAreSkipped();
     void apiRequestDuringTestKeepsReportedProxy();
     void lateAnswersCountForNothing();
     void elapsedTimeMatchesDelay();
@@ -68,16 +64,20 @@ private:
     void run(const QStringList &proxies);
 
     TestEnvironment env;
-    DemoService fakeProxy; // answers whatever the test needs, as a proxy
+    DemoService fakeProxy; // answers whatever a row needs, as a proxy
     ProxyManager *manager = nullptr;
     Recorder *recorder = nullptr;
 };
 
+void TestTester::initTestCase()
+{
+    QVERIFY(env.start());
+    QVERIFY(fakeProxy.listen());
+}
+
 void TestTester::init()
 {
     env.reset();
-    if (!fakeProxy.isListening())
-        QVERIFY(fakeProxy.listen());
     fakeProxy.setHandler({});
     fakeProxy.clearRequests();
     manager = new ProxyManager();
@@ -85,7 +85,6 @@ void TestTester::init()
     manager->apiUrl = env.service.apiUrl().toString();
     manager->timeoutMs = 600;
     recorder = new Recorder(manager);
-    recorder->setParent(manager);
 }
 
 void TestTester::run(const QStringList &proxies)
@@ -95,112 +94,126 @@ void TestTester::run(const QStringList &proxies)
     QTRY_VERIFY_WITH_TIMEOUT(recorder->ended(), 10000);
 }
 
-void TestTester::oneWorkingProxy()
-{
-    run({env.allowingEntry()});
-    const QString port = QString::number(env.allowingProxy.port());
-    QCOMPARE(recorder->events,
-             (QStringList{u"start 127.0.0.1 "_s + port, u"result 0"_s, u"end"_s}));
-    const QStringList result = recorder->results.at(0);
-    QCOMPARE(result.size(), 5);
-    QCOMPARE(result.mid(0, 3), (QStringList{u"127.0.0.1"_s, port, u"0"_s}));
-    QVERIFY(result.at(3).toInt() >= 0 && result.at(3).toInt() < manager->timeoutMs);
-    QCOMPARE(result.at(4), u"0"_s);
-    const ReceivedRequest ping = env.service.requestsFor(u"/ping"_s).constLast();
-    QVERIFY(ping.viaProxy);
-    QVERIFY(ping.hasQueryItem(u"r"_s));
-    QCOMPARE(ping.header("Accept-Language"), "en-us,en;q=0.5"_ba);
-}
-
 void TestTester::outcomes_data()
 {
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<bool>("pingUp");
+    QTest::addColumn<QString>("entry"); // empty: the fake proxy with the row's answer
+    QTest::addColumn<CannedResponse>("answer");
+    QTest::addColumn<QString>("ping"); // where the ping page is: up, down or silent
     QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("extra");
-    QTest::newRow("allowing") << env.allowingEntry() << true << u"0"_s << QString();
-    QTest::newRow("refusing") << env.refusingEntry() << true << u"1"_s << u"127.0.0.1"_s;
-    QTest::newRow("silent") << env.silentEntry() << true << u"2"_s << QString();
-    QTest::newRow("wrong page") << env.wrongPageEntry() << true << u"3"_s
-                                << QString::fromLatin1(TestEnvironment::wrongPageBody());
-    QTest::newRow("closed port") << env.closedEntry() << true << u"3"_s << QString();
-    QTest::newRow("ping page down") << env.closedEntry() << false << u"4"_s << QString();
+    QTest::addColumn<QString>("extra"); // element 5; "-" when there is none
+    const QString none = u"-"_s;
+    const auto real = [&](const char *name, const QString &entry, const QString &ping,
+                          const QString &status, const QString &extra) {
+        QTest::newRow(name) << entry << CannedResponse() << ping << status << extra;
+    };
+    const auto fake = [&](const char *name, const CannedResponse &answer, const QString &status,
+                          const QString &extra) {
+        QTest::newRow(name) << QString() << answer << u"up"_s << status << extra;
+    };
+    real("allowing", env.allowingEntry(), u"up"_s, u"0"_s, none);
+    real("refusing", env.refusingEntry(), u"up"_s, u"1"_s, u"127.0.0.1"_s);
+    real("silent", env.silentEntry(), u"up"_s, u"2"_s, none);
+    real("wrong page", env.wrongPageEntry(), u"up"_s, u"3"_s,
+         QString::fromLatin1(TestEnvironment::wrongPageBody()));
+    real("closed port", env.closedEntry(), u"up"_s, u"3"_s, QString());
+    real("ping page down", env.closedEntry(), u"down"_s, u"4"_s, none);
+    real("probe never answers", env.wrongPageEntry(), u"silent"_s, u"4"_s, none);
+
+    fake("1 in white space", page(" \r\n1\n\t"), u"0"_s, none);
+    fake("1x", page("1x"), u"3"_s, u"1x"_s);
+    fake("11", page("11"), u"3"_s, u"11"_s);
+    fake("1 then garbage", page("1\n<html>junk</html>"), u"3"_s, u"1\n<html>junk</html>"_s);
+    fake("refusal, untrimmed address", page((marker % u" 10.0.0.5 </b></p>"_s).toLatin1()), u"1"_s,
+         u" 10.0.0.5 "_s);
+    fake("refusal without </b>", page((marker % u"10.0.0.5\n"_s).toLatin1()), u"1"_s,
+         u"10.0.0.5\n"_s);
+    fake("refusal with empty address probes", page((marker % u"</b>"_s).toLatin1()), u"3"_s,
+         marker % u"</b>"_s);
+    // Indistinguishable from a working proxy: the client only ever sees the "1".
+    fake("answers 1 without asking the ping page", page("1"), u"0"_s, none);
+    CannedResponse reset;
+    reset.reset = true;
+    fake("resets the connection", reset, u"3"_s, QString());
+    fake("407", CannedResponse::withStatus(407, "Proxy Authentication Required"), u"3"_s,
+         u"Proxy Authentication Required"_s);
+    CannedResponse stall = page("1");
+    stall.stallAfterHeaders = true;
+    fake("headers then silence", stall, u"2"_s, none);
+    fake("100 MB answer is cut off", page(QByteArray(100 << 20, '1')), u"3"_s, QString());
 }
 
 void TestTester::outcomes()
 {
     QFETCH(QString, entry);
-    QFETCH(bool, pingUp);
+    QFETCH(CannedResponse, answer);
+    QFETCH(QString, ping);
     QFETCH(QString, status);
     QFETCH(QString, extra);
-    if (!pingUp)
-        manager->pingUrl = u"http://127.0.0.1:"_s % QString::number(env.closedPort) % u"/ping"_s;
-    run({entry});
-    QCOMPARE(recorder->results.size(), 1);
-    const QStringList result = recorder->results.at(0);
-    QCOMPARE(result.value(0) % u':' % result.value(1), entry);
-    QCOMPARE(result.value(2), status);
-    const bool hasExtra = status == u"1" || status == u"3";
-    QCOMPARE(result.size(), hasExtra ? 6 : 5);
-    QCOMPARE(result.value(5), extra);
-    if (status == u"2")
-        QVERIFY(result.at(3).toInt() >= manager->timeoutMs);
-}
-
-void TestTester::answerBodies_data()
-{
-    const QString marker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("extra");
-    QTest::newRow("1 in white space") << " \r\n1\n\t"_ba << u"0"_s << QString();
-    QTest::newRow("1x") << "1x"_ba << u"3"_s << u"1x"_s;
-    QTest::newRow("11") << "11"_ba << u"3"_s << u"11"_s;
-    QTest::newRow("1 then garbage")
-        << "1\n<html>junk</html>"_ba << u"3"_s << u"1\n<html>junk</html>"_s;
-    QTest::newRow("refusal, untrimmed address")
-        << (u"<html>"_s % marker % u" 10.0.0.5 </b></p>"_s).toLatin1() << u"1"_s << u" 10.0.0.5 "_s;
-    QTest::newRow("refusal without </b>")
-        << (marker % u"10.0.0.5\n"_s).toLatin1() << u"1"_s << u"10.0.0.5\n"_s;
-    QTest::newRow("refusal with empty address probes")
-        << (marker % u"</b>"_s).toLatin1() << u"3"_s << marker % u"</b>"_s;
-}
-
-void TestTester::answerBodies()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, status);
-    QFETCH(QString, extra);
-    fakeProxy.setHandler([body](const ReceivedRequest &) { return std::optional(page(body)); });
-    run({fakeProxy.entry()});
-    QCOMPARE(recorder->results.size(), 1);
-    QCOMPARE(recorder->results.at(0).value(2), status);
-    QCOMPARE(recorder->results.at(0).value(5), extra);
-}
-
-void TestTester::severalProxiesInOrder()
-{
-    run({env.allowingEntry(), env.refusingEntry(), env.wrongPageEntry()});
-    QCOMPARE(recorder->events.size(), 7);
-    QCOMPARE(recorder->events.constLast(), u"end"_s);
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(recorder->events.at(2 * i).startsWith(u"start "_s));
-        QCOMPARE(recorder->results.at(i).at(4), QString::number(i));
+    if (entry.isEmpty()) {
+        fakeProxy.setHandler([answer](const ReceivedRequest &) { return std::optional(answer); });
+        entry = fakeProxy.entry();
     }
-    QCOMPARE(recorder->results.at(0).at(2), u"0"_s);
-    QCOMPARE(recorder->results.at(1).at(2), u"1"_s);
-    QCOMPARE(recorder->results.at(2).at(2), u"3"_s);
+    if (ping == u"down")
+        manager->pingUrl = u"http://"_s % env.closedEntry() % u"/ping"_s;
+    else if (ping == u"silent")
+        manager->pingUrl = env.silentListener.pingUrl().toString();
+    run({entry});
+    QCOMPARE(recorder->events, (QStringList{u"start "_s + entry, u"result "_s + status, u"end"_s}));
+    const QStringList result = recorder->results.at(0);
+    QCOMPARE(result.mid(0, 3),
+             (QStringList{entry.section(u':', 0, 0), entry.section(u':', 1), status}));
+    QCOMPARE(result.at(4), u"0"_s);
+    QCOMPARE(result.value(5, u"-"_s), extra);
+    QCOMPARE(result.size(), extra == u"-" ? 5 : 6);
+    const int elapsed = result.at(3).toInt();
+    // A time-out at its limit; an answer, even one followed by a probe, before it.
+    QVERIFY2(status == u"2" ? elapsed >= manager->timeoutMs : elapsed < manager->timeoutMs,
+             qPrintable(result.at(3)));
+    if (status == u"0" && ping == u"up" && answer.body.isEmpty()) {
+        const ReceivedRequest request = env.service.requestsFor(u"/ping"_s).constLast();
+        QVERIFY(request.viaProxy && request.hasQueryItem(u"r"_s));
+        QCOMPARE(request.header("Accept-Language"), "en-us,en;q=0.5"_ba);
+    }
 }
 
-void TestTester::timeoutAtLastEntryEndsRun()
+void TestTester::runSequence_data()
 {
+    QTest::addColumn<QStringList>("proxies");
+    QTest::addColumn<QStringList>("events");
+    const QString allowing = env.allowingEntry();
+    QTest::newRow("several, in order")
+        << QStringList{allowing, env.refusingEntry(), env.wrongPageEntry()}
+        << QStringList{u"start "_s + allowing,
+                       u"result 0"_s,
+                       u"start "_s + env.refusingEntry(),
+                       u"result 1"_s,
+                       u"start "_s + env.wrongPageEntry(),
+                       u"result 3"_s,
+                       u"end"_s};
+    QTest::newRow("time-out at the last entry")
+        << QStringList{allowing, env.silentEntry()}
+        << QStringList{u"start "_s + allowing, u"result 0"_s, u"start "_s + env.silentEntry(),
+                       u"result 2"_s, u"end"_s};
+    QTest::newRow("empty list ends at once") << QStringList() << QStringList{u"end"_s};
+    QTest::newRow("only unusable entries")
+        << QStringList{QString(), u"a:b:c"_s, u"nocolon"_s} << QStringList{u"end"_s};
+    QTest::newRow("unusable entries skipped")
+        << QStringList{QString(), allowing, u"a:b:c"_s}
+        << QStringList{u"start "_s + allowing, u"result 0"_s, u"end"_s};
+}
+
+void TestTester::runSequence()
+{
+    QFETCH(QStringList, proxies);
+    QFETCH(QStringList, events);
     manager->timeoutMs = 300;
-    run({env.allowingEntry(), env.silentEntry()});
-    QCOMPARE(recorder->events.mid(2),
-             (QStringList{recorder->events.at(2), u"result 2"_s, u"end"_s}));
-    // Nothing comes afterwards from the abandoned request.
-    QTest::qWait(400);
-    QCOMPARE(recorder->results.size(), 2);
+    run(proxies);
+    QCOMPARE(recorder->events, events);
+    for (const QStringList &result : std::as_const(recorder->results))
+        QCOMPARE(proxies.value(result.at(4).toInt()), result.at(0) % u':' % result.at(1));
+    // Nothing comes afterwards from an abandoned request.
+    QTest::qWait(manager->timeoutMs);
+    QCOMPARE(recorder->events.size(), events.size());
     QVERIFY(!manager->isTesting());
 }
 
@@ -222,14 +235,12 @@ void TestTester::stopDuringTestAndProbe()
     manager->proxies = {duringProbe ? env.wrongPageEntry() : env.silentEntry(),
                         env.allowingEntry()};
     manager->startTesting();
-    QTRY_COMPARE(recorder->events.size(), 1);
     if (duringProbe)
         QTRY_COMPARE(env.service.requestsFor(u"/ping"_s).size(), 1);
     manager->stop(false);
     QTRY_VERIFY(recorder->ended());
-    QCOMPARE(recorder->results.size(), 1);
-    QCOMPARE(recorder->results.at(0).at(2), duringProbe ? u"3"_s : u"2"_s);
-    QCOMPARE(recorder->events.size(), 3);
+    QCOMPARE(recorder->events.mid(1),
+             (QStringList{duringProbe ? u"result 3"_s : u"result 2"_s, u"end"_s}));
 }
 
 void TestTester::stopWhileIdle()
@@ -243,52 +254,16 @@ void TestTester::stopWhileIdle()
     QCOMPARE(recorder->results.size(), 1);
 }
 
-void TestTester::probeThatNeverAnswers()
-{
-    manager->timeoutMs = 300;
-    manager->pingUrl = env.silentListener.pingUrl().toString();
-    // The wrong page answers at once; the probe then goes to the silent ping page.
-    run({env.wrongPageEntry()});
-    QCOMPARE(recorder->results.size(), 1);
-    QCOMPARE(recorder->results.at(0).at(2), u"4"_s);
-    QVERIFY(recorder->results.at(0).at(3).toInt() < manager->timeoutMs);
-}
-
 void TestTester::portsWrapAndZero()
 {
     const int port = env.allowingProxy.port();
     run({u"127.0.0.1:"_s % QString::number(port + 65536), u"127.0.0.1:"_s});
-    QCOMPARE(recorder->results.size(), 2);
     QCOMPARE(recorder->results.at(0).mid(1, 2), (QStringList{QString::number(port), u"0"_s}));
     QCOMPARE(recorder->results.at(1).mid(1, 2), (QStringList{u"0"_s, u"3"_s}));
 }
 
-void TestTester::unusableEntriesAreSkipped_data()
-{
-    QTest::addColumn<QStringList>("proxies");
-    QTest::addColumn<QStringList>("events");
-    QTest::newRow("empty list") << QStringList() << QStringList{u"end"_s};
-    QTest::newRow("only unusable")
-        << QStringList{QString(), u"a:b:c"_s, u"nocolon"_s} << QStringList{u"end"_s};
-    QTest::newRow("unusable around a good one")
-        << QStringList{QString(), env.allowingEntry(), u"a:b:c"_s}
-        << QStringList{u"start "_s + env.allowingEntry().replace(u':', u' '), u"result 0"_s,
-                       u"end"_s};
-}
-
-void TestTester::unusableEntriesAreSkipped()
-{
-    QFETCH(QStringList, proxies);
-    QFETCH(QStringList, events);
-    run(proxies);
-    QCOMPARE(recorder->events, events);
-    if (!recorder->results.isEmpty())
-        QCOMPARE(recorder->results.at(0).at(4), u"1"_s);
-}
-
 void TestTester::apiRequestDuringTestKeepsReportedProxy()
 {
-    manager->timeoutMs = 400;
     manager->setCredentials(TestEnvironment::demoUser(), TestEnvironment::demoPassword());
     manager->proxies = {env.silentEntry()};
     manager->startTesting();
@@ -297,8 +272,6 @@ void TestTester::apiRequestDuringTestKeepsReportedProxy()
     QTRY_VERIFY(recorder->ended());
     QCOMPARE(recorder->results.at(0).value(0) % u':' % recorder->results.at(0).value(1),
              env.silentEntry());
-    for (const ReceivedRequest &request : env.service.requestsFor(u"/api"_s))
-        QVERIFY(!request.viaProxy);
 }
 
 void TestTester::lateAnswersCountForNothing()
@@ -309,9 +282,7 @@ void TestTester::lateAnswersCountForNothing()
     manager->startTesting();
     QTRY_COMPARE(fakeProxy.requestCount(), 1);
     manager->timeoutMs = 700;
-    manager->proxies = {env.silentEntry()};
-    manager->startTesting();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder->ended(), 5000);
+    run({env.silentEntry()});
     QCOMPARE(recorder->results.size(), 1);
     QCOMPARE(recorder->results.at(0).at(2), u"2"_s);
 }

@@ -30,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     initImageResources();
     ui->setupUi(this);
+    // A read-only log has nothing to undo; the stack would keep a copy of every message.
+    ui->debugLog->setUndoRedoEnabled(false);
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the Debian package (program, demo service, menu entry, icons) and prints its path.
+# Usage: scripts/build-deb.sh [build-dir]   (default: build-pkg)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-pkg}
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DPM_BUILD_TESTS=OFF -DPM_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)"
+# A stale package from an older version must not be mistaken for this one.
+rm -f "$build"/proxymanager_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+ls "$build"/proxymanager_*.deb
