@@ -34,7 +34,12 @@ private slots:
 private:
     void logIn();
     QStringList commands() const;
-    QString log() const { return client->mainChild<QTextEdit>("debugLog")->toPlainText(); }
+    // What the view shows once the event loop has run.
+    QString log() const
+    {
+        client->main.flushLog();
+        return client->mainChild<QTextEdit>("debugLog")->toPlainText();
+    }
     QList<ReceivedRequest> updates() const;
 
     TestEnvironment env;

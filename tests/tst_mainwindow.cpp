@@ -128,6 +128,7 @@ void TestMainWindow::firstLinesInViewAndFile()
         QVERIFY(!client.login.isVisible());
         client.main.appendLog(u"no line end, "_s);
         client.main.appendLog(u"same line\n"_s);
+        QTRY_VERIFY(client.mainChild<QTextEdit>("debugLog")->toPlainText().endsWith(u"line\n"_s));
         const QStringList lines =
             client.mainChild<QTextEdit>("debugLog")->toPlainText().split(u'\n');
         QVERIFY(QDateTime::fromString(lines.at(0), Qt::TextDate).isValid());
@@ -147,6 +148,7 @@ void TestMainWindow::unopenableLogFileIsReported()
     QVERIFY(QDir().mkdir(u"log.txt"_s));
     ClientUnderTest client(env);
     QVERIFY(client.logIn(TestEnvironment::demoUser(), TestEnvironment::demoPassword()));
+    client.main.flushLog();
     const QStringList lines = client.mainChild<QTextEdit>("debugLog")->toPlainText().split(u'\n');
     QVERIFY(lines.at(1).startsWith(u"Could not open log.txt"_s));
     QCOMPARE(lines.at(2), u"Your IP address: 127.0.0.1"_s);

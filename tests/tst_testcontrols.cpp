@@ -38,7 +38,12 @@ private:
     void logInWith(const QStringList &proxies);
     QPushButton *button(const char *name) const { return client->mainChild<QPushButton>(name); }
     QTableWidget *table() const { return client->mainChild<QTableWidget>("tableWidget"); }
-    QString log() const { return client->mainChild<QTextEdit>("debugLog")->toPlainText(); }
+    // What the view shows once the event loop has run.
+    QString log() const
+    {
+        client->main.flushLog();
+        return client->mainChild<QTextEdit>("debugLog")->toPlainText();
+    }
     void clickTest() { QTest::mouseClick(button("bTestProxies"), Qt::LeftButton); }
     bool ready() const
     {

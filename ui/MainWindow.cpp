@@ -11,7 +11,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QTextCursor>
-#include <QTextStream>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +32,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->setupUi(this);
     // A read-only log has nothing to undo; the stack would keep a copy of every message.
     ui->debugLog->setUndoRedoEnabled(false);
+    logFlush.setSingleShot(true);
+    logFlush.setInterval(0);
+    connect(&logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);
@@ -95,19 +98,31 @@ void MainWindow::initAndShow()
 
 void MainWindow::appendLog(const QString &message)
 {
+    // The view takes the messages of one event-loop pass in one insertion: laying the text
+    // out again for each of them would cost more than everything else a test run does.
+    pendingLog += message;
+    if (!logFlush.isActive())
+        logFlush.start();
+
+    // The file gets every message at once, so a killed process loses none of them.
+    if (!logFile.isOpen())
+        return;
+    logFile.write(message.toUtf8());
+    logFile.flush();
+}
+
+void MainWindow::flushLog()
+{
+    logFlush.stop();
+    if (pendingLog.isEmpty())
+        return;
     // Appending at the end keeps each message's cost independent of the log's length.
     QTextCursor cursor(ui->debugLog->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(message);
+    cursor.insertText(pendingLog);
+    pendingLog.clear();
     QScrollBar *bar = ui->debugLog->verticalScrollBar();
     bar->setValue(bar->maximum());
-
-    if (!logFile.isOpen())
-        return;
-    QTextStream stream(&logFile);
-    stream << message;
-    stream.flush();
-    logFile.flush();
 }
 
 void MainWindow::getProxies(const QStringList &list)
@@ -133,6 +148,7 @@ void MainWindow::on_bCopyProxies_clicked()
 
 void MainWindow::on_bCopyLog_clicked()
 {
+    flushLog();
     QApplication::clipboard()->setText(ui->debugLog->toPlainText(), QClipboard::Clipboard);
 }
 

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 class ProxyManager;
 class QMenu;
@@ -22,6 +23,8 @@ public:
 
     // The one way to write the debug log: the view and log.txt get the message verbatim.
     void appendLog(const QString &message);
+    // Puts the messages appended since the last event-loop pass into the view now.
+    void flushLog();
 
     ProxyManager *proxyManager = nullptr;
 
@@ -55,4 +58,6 @@ private:
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
     QFile logFile;
+    QString pendingLog;
+    QTimer logFlush;
 };
