@@ -28,7 +28,6 @@ private slots:
     void failedUpdateIsReported();
     void unknownAddressSendsNothing();
     void periodicRounds();
-    void updateGoesDirectDuringTestRun();
     void sharedActionAndTray();
 
 private:
@@ -220,20 +219,6 @@ void TestAuthorization::periodicRounds()
     QVERIFY(commands().size() <= sent + 2); // at most the round already in flight
     QCOMPARE(reported.size(), 0);
     QVERIFY(!log().contains(u"Authorized"_s));
-}
-
-void TestAuthorization::updateGoesDirectDuringTestRun()
-{
-    logIn();
-    client->manager->timeoutMs = 1000;
-    QTest::mouseClick(client->mainChild<QPushButton>("bTestProxies"), Qt::LeftButton);
-    // The update leaves while a proxy is under test.
-    QVERIFY(client->manager->isTesting());
-    QTest::mouseClick(client->mainChild<QPushButton>("bAuthIp"), Qt::LeftButton);
-    QTRY_COMPARE(updates().size(), 1);
-    for (const ReceivedRequest &request : env.service.requestsFor(u"/api"_s))
-        QVERIFY(!request.viaProxy);
-    QVERIFY(env.service.authorizedIps(TestEnvironment::demoUser()).contains(u"10.1.1.1"_s));
 }
 
 void TestAuthorization::sharedActionAndTray()
