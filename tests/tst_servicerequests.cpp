@@ -253,8 +253,10 @@ void TestServiceRequests::largeReplies()
         return;
     }
     QCOMPARE(payload, QStringList{listFailed % u"the answer is too large"_s});
+#ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory resident
     // Cut off at the limit instead of buffering 100 MB and splitting it into lines.
     QVERIFY(residentMiB() - before < 80);
+#endif
 }
 
 void TestServiceRequests::secondListReplacesFirst()
