@@ -33,7 +33,7 @@ QStringList stringList(const QJsonValue &value)
 {
     QStringList out;
     const QJsonArray array = value.toArray();
-    for (const QJsonValue &item : array)
+    for (const QJsonValue item : array)
         out.append(item.toString());
     return out;
 }
@@ -181,7 +181,7 @@ bool DemoService::loadAccounts(const QString &jsonFile, QString *error)
     if (!accounts.isArray())
         return fail(jsonFile + u": no \"accounts\" array"_s);
     const QJsonArray array = accounts.toArray();
-    for (const QJsonValue &value : array) {
+    for (const QJsonValue value : array) {
         const QJsonObject object = value.toObject();
         const QString user = object.value(u"user"_s).toString();
         if (user.isEmpty())
@@ -255,7 +255,7 @@ CannedResponse DemoService::respond(const ReceivedRequest &request)
         const Handler handler = m_handler;
         custom = handler(request);
     }
-    const CannedResponse response = custom ? *custom : defaultResponse(request);
+    CannedResponse response = custom ? *custom : defaultResponse(request);
     // Last, as a slot may change the service.
     emit requestReceived(request);
     return response;

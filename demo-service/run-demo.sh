@@ -21,7 +21,7 @@ else
     client_bin=$(command -v proxymanager || true)
     if [[ -z $service_bin || -z $client_bin ]]; then
         if [[ $build == --installed ]]; then
-            echo "run-demo: proxymanager or pm-demo-service is not on PATH; install the package first" >&2
+            echo "run-demo: proxymanager or pm-demo-service is not on PATH" >&2
         else
             echo "run-demo: no binaries in '$build'; build the project first" >&2
         fi
