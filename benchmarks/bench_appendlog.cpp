@@ -4,7 +4,7 @@
 #include "FigureReport.h"
 #include "MainWindow.h"
 #include "ProxyManager.h"
-#include "ScopedWorkDir.h"
+#include "ShownWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -57,18 +57,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     FigureReport report(u"bench_appendlog"_s);
 
-    // Outlives the window, which writes log.txt into it.
-    ScopedWorkDir workDir;
-    if (!workDir.isValid()) {
+    ShownWindow shown;
+    if (!shown.isValid()) {
         report.error(u"no temporary working directory"_s);
         return report.finish();
     }
-
-    ProxyManager manager;
-    MainWindow window;
-    window.proxyManager = &manager;
-    window.initAndShow();
-    QCoreApplication::processEvents();
+    MainWindow &window = shown.window;
 
     const QStringList messages = typicalMessages(messageCount);
     qint64 firstEnd = 0;
@@ -97,7 +91,7 @@ int main(int argc, char **argv)
     report.info(u"last 1000 messages"_s, last, u"ms"_s, 2);
     report.figure(u"ratio last 1000 / first 1000"_s, ratio, u"x"_s, u"<= 2.0 x"_s, ratio <= 2.0, 2);
 
-    const QFileInfo log(workDir.filePath(u"log.txt"_s));
+    const QFileInfo log(shown.workDir.filePath(u"log.txt"_s));
     if (!log.exists())
         report.error(u"log.txt was not written"_s);
     else

@@ -3,7 +3,7 @@
 #include "FigureReport.h"
 #include "MainWindow.h"
 #include "ProxyManager.h"
-#include "ScopedWorkDir.h"
+#include "ShownWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -34,18 +34,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     FigureReport report(u"bench_tablefill"_s);
 
-    // initAndShow opens log.txt in the working directory.
-    ScopedWorkDir workDir;
-    if (!workDir.isValid()) {
+    ShownWindow shown;
+    if (!shown.isValid()) {
         report.error(u"no temporary working directory"_s);
         return report.finish();
     }
-
-    ProxyManager manager;
-    MainWindow window;
-    window.proxyManager = &manager;
-    window.initAndShow();
-    QCoreApplication::processEvents();
+    MainWindow &window = shown.window;
+    ProxyManager &manager = shown.manager;
 
     // The manager holds the list after a login, as the table is filled from it.
     manager.proxies = largeList();

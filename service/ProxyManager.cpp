@@ -183,6 +183,13 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
     return text;
 }
 
+// A failed request, or the service's own refusal on the first line of a successful one.
+QString ProxyManager::failureOf(QNetworkReply *reply, const QString &firstLine) const
+{
+    const QString failure = failureOf(reply);
+    return failure.isEmpty() && firstLine.contains(u"ERROR") ? firstLine : failure;
+}
+
 void ProxyManager::finished(QNetworkReply *reply)
 {
     if (reply == testReply) {
@@ -246,10 +253,8 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
     if (myIp.isEmpty())
         return;
     const bool callEmit = queryValue(reply->url(), u"call_emit"_s) == u"1";
-    QString failure = failureOf(reply);
     QStringList ips = readLines(reply);
-    if (failure.isEmpty() && !ips.isEmpty() && ips.first().contains(u"ERROR"))
-        failure = ips.first();
+    const QString failure = failureOf(reply, ips.value(0));
     // The setauthips list replaces the account's whole list: never send one built from a
     // failed read, or every other authorized address would be lost.
     if (!failure.isEmpty()) {
@@ -273,10 +278,7 @@ void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
 {
     if (!reply->property(callEmitProperty).toBool())
         return;
-    QString failure = failureOf(reply);
-    const QString first = latin1UpToNul(readLine(reply)).trimmed();
-    if (failure.isEmpty() && first.contains(u"ERROR"))
-        failure = first;
+    const QString failure = failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
     if (!failure.isEmpty())
         emit authorizeIpFailed(u"the service did not store the new list ("_s % failure % u")"_s);
 }

@@ -80,6 +80,7 @@ private:
 
     QNetworkReply *sendApiRequest(ApiCommand command, const QList<QPair<QString, QString>> &extra);
     QString failureOf(QNetworkReply *reply) const;
+    QString failureOf(QNetworkReply *reply, const QString &firstLine) const;
 
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);
