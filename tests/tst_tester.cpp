@@ -90,6 +90,8 @@ private slots:
         QFETCH(QString, ping);
         QFETCH(QString, status);
         QFETCH(QString, extra);
+        if (entry == env.allowingEntry())
+            PM_SKIP_WITHOUT_TINYPROXY();
         if (entry.isEmpty()) {
             fakeProxy.setHandler(
                 [answer](const ReceivedRequest &) { return std::optional(answer); });
@@ -139,6 +141,8 @@ private slots:
     {
         QFETCH(QStringList, proxies);
         QFETCH(QStringList, expected);
+        if (proxies.contains(env.allowingEntry()))
+            PM_SKIP_WITHOUT_TINYPROXY();
         run(proxies);
         QCOMPARE(events, expected);
         for (const QStringList &result : std::as_const(results))
