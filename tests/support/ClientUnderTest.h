@@ -16,6 +16,8 @@ class ClientUnderTest
 public:
     explicit ClientUnderTest(TestEnvironment &env, AppConfig config = {});
     ~ClientUnderTest();
+    ClientUnderTest(const ClientUnderTest &) = delete;
+    ClientUnderTest &operator=(const ClientUnderTest &) = delete;
 
     // Types into the login window and presses "Login"; true once the main window shows.
     bool logIn(const QString &user = TestEnvironment::demoUser(),
