@@ -24,16 +24,10 @@ class TestTester : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(env.start());
-        QVERIFY(fakeProxy.listen());
-    }
+    void initTestCase() { QVERIFY(env.start()); }
     void init()
     {
         env.reset();
-        fakeProxy.setHandler({});
-        fakeProxy.clearRequests();
         manager = new ProxyManager();
         manager->pingUrl = env.service.pingUrl().toString();
         manager->timeoutMs = 1000;
@@ -52,7 +46,7 @@ private slots:
 
     void outcomes_data()
     {
-        QTest::addColumn<QString>("entry"); // empty: the fake proxy with the row's answer
+        QTest::addColumn<QString>("entry"); // empty: the wrong-page proxy with the row's answer
         QTest::addColumn<CannedResponse>("answer");
         QTest::addColumn<QString>("ping"); // the ping page: up, slow (250 ms), down or silent
         QTest::addColumn<QString>("status");
@@ -93,9 +87,9 @@ private slots:
         if (entry == env.allowingEntry())
             PM_SKIP_WITHOUT_TINYPROXY();
         if (entry.isEmpty()) {
-            fakeProxy.setHandler(
+            env.wrongPage.setHandler(
                 [answer](const ReceivedRequest &) { return std::optional(answer); });
-            entry = fakeProxy.entry();
+            entry = env.wrongPageEntry();
         }
         if (ping == u"down")
             manager->pingUrl = u"http://"_s % env.closedEntry() % u"/ping"_s;
@@ -165,10 +159,11 @@ private slots:
     void lateAnswersCountForNothing()
     {
         // The first run's answer comes late; a new run in the meantime must not take it.
-        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
-        manager->proxies = {fakeProxy.entry()};
+        env.wrongPage.setHandler(
+            [](const ReceivedRequest &) { return std::optional(page("1", 300)); });
+        manager->proxies = {env.wrongPageEntry()};
         manager->startTesting();
-        QTRY_COMPARE(fakeProxy.requestCount(), 1);
+        QTRY_COMPARE(env.wrongPage.requestCount(), 1);
         run({env.silentEntry()});
         QCOMPARE(results.size(), 1);
         QCOMPARE(results.at(0).at(2), u"2"_s);
@@ -183,7 +178,6 @@ private:
     }
 
     TestEnvironment env;
-    DemoService fakeProxy; // answers whatever a row needs, as a proxy
     ProxyManager *manager = nullptr;
     QStringList events;
     QList<QStringList> results;

@@ -32,10 +32,7 @@ public:
     static QString demoUser() { return QStringLiteral("demo"); }
     static QString demoPassword() { return QStringLiteral("demo-pass"); }
     static QByteArray wrongPageBody() { return "<html><body>Wrong page</body></html>"; }
-    static QString entryOf(quint16 port)
-    {
-        return QStringLiteral("127.0.0.1:") + QString::number(port);
-    }
+    static QString entryOf(quint16 port) { return QStringLiteral("127.0.0.1:%1").arg(port); }
     static bool tinyproxyAvailable() { return !TinyProxy::executable().isEmpty(); }
 
     QString allowingEntry() const { return allowingProxy.entry(); }
