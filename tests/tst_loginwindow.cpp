@@ -58,8 +58,8 @@ private slots:
                  values);
         // Never written, nor created.
         QCOMPARE(file.exists(), !content.isNull());
-        QVERIFY(content.isNull() || file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content.isNull() ? QByteArray() : content);
+        if (file.open(QIODevice::ReadOnly))
+            QCOMPARE(file.readAll(), content);
     }
 
     void startUp_data()
