@@ -2,6 +2,7 @@
 #include "ProxyManager.h"
 #include "TestEnvironment.h"
 
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -148,6 +149,8 @@ private slots:
         if (response.body.size() > 1000000)
             manager->apiTimeoutMs = 60000;
         QCOMPARE(requestList(response), payload);
+        // Each reply is released once handled, or a client left running would grow for ever.
+        QTRY_VERIFY(manager->findChildren<QNetworkReply *>().isEmpty());
         QCOMPARE(manager->proxies, payload.at(0).contains(u"ERROR"_s) ? QStringList() : payload);
     }
 

@@ -131,8 +131,6 @@ private slots:
             << QStringList{u"start "_s + allowing, u"result 0"_s, u"start "_s + env.silentEntry(),
                            u"result 2"_s, u"end"_s};
         QTest::newRow("empty list ends at once") << QStringList() << QStringList{u"end"_s};
-        QTest::newRow("only unusable entries")
-            << QStringList{QString(), u"a:b:c"_s, u"nocolon"_s} << QStringList{u"end"_s};
         QTest::newRow("unusable entries skipped")
             << QStringList{QString(), allowing, u"a:b:c"_s}
             << QStringList{u"start "_s + allowing, u"result 0"_s, u"end"_s};

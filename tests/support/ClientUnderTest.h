@@ -7,8 +7,6 @@
 #include "ScopedWorkDir.h"
 #include "TestEnvironment.h"
 
-#include <QString>
-
 // The real program as start-up wires it, pointed at the test environment's service (API, ping
 // page and logo, unless the configuration says otherwise), in a fresh working directory.
 class ClientUnderTest
