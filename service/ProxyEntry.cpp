@@ -21,12 +21,30 @@ quint16 portOf(const QString &text)
     return value <= 65535 ? quint16(value) : 0;
 }
 
+// No real host name holds these; in a log line they could pass for a line of its own.
+bool hasSpaceOrControl(const QString &host)
+{
+    for (const QChar c : host) {
+        if (c.isSpace() || c.category() == QChar::Other_Control ||
+            c.category() == QChar::Other_Format)
+            return true;
+    }
+    return false;
+}
+
+// The longest name DNS can carry.
+constexpr qsizetype maxHostChars = 253;
+
 } // namespace
 
 ProxyEntry ProxyEntry::parse(const QString &entry)
 {
     ProxyEntry result;
     result.host = entry;
+    if (entry.isEmpty()) {
+        result.problem = u"the entry is empty"_s;
+        return result;
+    }
 
     QString portText;
     if (entry.startsWith(u'[')) {
@@ -63,6 +81,10 @@ ProxyEntry ProxyEntry::parse(const QString &entry)
     result.port = portOf(portText);
     if (result.host.isEmpty())
         result.problem = u"the host is empty"_s;
+    else if (result.host.size() > maxHostChars)
+        result.problem = u"the host is longer than 253 characters"_s;
+    else if (hasSpaceOrControl(result.host))
+        result.problem = u"the host holds spaces or control characters"_s;
     else if (result.port == 0)
         result.problem = u"the port is not a number from 1 to 65535"_s;
     return result;

@@ -92,6 +92,12 @@ void MainWindow::initAndShow()
     connect(proxyManager, &ProxyManager::authorizeIpFailed, this, [this](const QString &reason) {
         appendLog(u"Authorizing my IP failed: "_s % reason % u"\n"_s);
     });
+    connect(proxyManager, &ProxyManager::periodicAuthorizationFailed, this,
+            [this](const QString &reason) {
+                appendLog(u"Keeping my IP authorized failed: "_s % reason % u"\n"_s);
+            });
+    connect(proxyManager, &ProxyManager::periodicAuthorizationRecovered, this,
+            [this] { appendLog(u"Keeping my IP authorized works again\n"_s); });
 
     getProxies(proxyManager->proxies);
 }
