@@ -26,6 +26,9 @@ public:
     // Puts the messages appended since the last event-loop pass into the view now.
     void flushLog();
 
+    // What one message may put in the view; log.txt and "Copy debug log" keep all of it.
+    static constexpr qsizetype maxViewMessageChars = 4000;
+
     ProxyManager *proxyManager = nullptr;
 
 public slots:
@@ -53,11 +56,17 @@ private slots:
 
 private:
     void paintRow(int row, const QColor &colour);
+    void showListFailure(const QString &text);
+    void startRunBlockOnItsOwnLine();
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
     QFile logFile;
     QString pendingLog;
+    // Every message of this run, unshortened, for "Copy debug log".
+    QString runLog;
+    // Rows coloured by a result since the table was filled or last reset.
+    QList<int> paintedRows;
     QTimer logFlush;
 };
