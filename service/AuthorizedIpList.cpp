@@ -25,8 +25,8 @@ AuthorizedIpList AuthorizedIpList::parse(const QByteArray &body, bool complete)
         start = i + 1;
     }
     if (start < text.size()) {
-        // Without framing a reset reads as a clean end: only a final line end shows that the
-        // last line arrived whole.
+        // A reset can read as a clean end: then only a final line end shows that the last
+        // line arrived whole.
         if (!complete) {
             list.problem = u"the answer may have been cut off (its last line has no line end)"_s;
             return list;

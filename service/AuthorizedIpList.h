@@ -12,8 +12,8 @@
 class AuthorizedIpList
 {
 public:
-    // complete: the reply's framing (Content-Length or chunked) shows the body arrived whole.
-    // Without framing, the body must end with a line end to count as whole.
+    // complete: the body is known to have arrived whole (its Content-Length was reached).
+    // Otherwise it must end with a line end to count as whole.
     static AuthorizedIpList parse(const QByteArray &body, bool complete);
 
     bool isValid() const { return problem.isEmpty(); }

@@ -74,14 +74,16 @@ QStringList readLines(QNetworkReply *reply, int maxLines)
     return lines;
 }
 
-// Without framing, the end of the connection ends the body, and a reset reads like a clean end.
-bool isFramed(QNetworkReply *reply)
+// Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
+// clean end of an unframed body, and also of a chunked one cut between chunks, without the
+// last chunk: those count as whole only when they end with a line end.
+bool hasLength(QNetworkReply *reply)
 {
-    return reply->hasRawHeader("Content-Length") ||
-           reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    return reply->hasRawHeader("Content-Length");
 }
 
-// A cut-off body of known length: the access manager does not always report it.
+// A body cut short of its Content-Length: the access manager reports it after a clean close,
+// not after a reset.
 bool isShort(QNetworkReply *reply, qsizetype received)
 {
     if (!reply->hasRawHeader("Content-Length") || reply->hasRawHeader("Content-Encoding"))
@@ -324,7 +326,7 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
         if (isShort(reply, body.size()))
             failure = u"the answer was cut off"_s;
         else
-            failure = (list = AuthorizedIpList::parse(body, isFramed(reply))).problem;
+            failure = (list = AuthorizedIpList::parse(body, hasLength(reply))).problem;
     }
     if (!failure.isEmpty()) {
         const QString reason = u"could not read the authorized IP addresses ("_s % failure % u")"_s;
@@ -403,7 +405,7 @@ void ProxyManager::testFrom(int index)
         if (reported == invalidPerPass) {
             continuePending = true;
             QTimer::singleShot(0, this, [this, run, i] {
-                if (run != runNumber || !continuePending)
+                if (run != runNumber)
                     return;
                 continuePending = false;
                 testFrom(i);
