@@ -1,14 +1,15 @@
-// The login window through its widgets: form, login flow and logo download.
+// Start-up: reading config.ini and applying it, and the login window through its widgets.
 #include "ClientUnderTest.h"
-#include "ScopedWorkDir.h"
 #include "TestEnvironment.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -19,149 +20,156 @@ class TestLoginWindow : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(env.start()); }
-    void init();
+    void init() { env.reset(); }
 
-    void formAsDesigned();
-    void errorShownInRedAndClearedOnNextPress();
-    void successClosesAndEmitsLoggedOnce();
-    void emptyFieldsOnlyClearTheError();
-    void returnInPasswordLogsIn();
-    void logo_data();
-    void logo();
+    void readsFile_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: there is no file
+        QTest::addColumn<QStringList>("values"); // API_URL, PING_URL, TITLE_TEXT, LOGO_URL
+        const QString none;
+        QTest::newRow("top level") << "API_URL=http://a/api\nPING_URL=http://p/ping\n"
+                                      "TITLE_TEXT=My proxies\nLOGO_URL=http://l/logo.png\n"_ba
+                                   << QStringList{u"http://a/api"_s, u"http://p/ping"_s,
+                                                  u"My proxies"_s, u"http://l/logo.png"_s};
+        QTest::newRow("General section, CR LF, comment, spaces")
+            << "; comment\r\n[General]\r\nAPI_URL = http://a/api \r\nTITLE_TEXT=T\r\n"_ba
+            << QStringList{u"http://a/api"_s, none, u"T"_s, none};
+        QTest::newRow("other section ignored")
+            << "[Other]\nAPI_URL=http://a/api\n"_ba << QStringList{none, none, none, none};
+        QTest::newRow("unquoted comma is absent, quoted kept")
+            << "API_URL=http://a/api?x=1,2\nPING_URL=\"http://p/ping?x=1,2\"\n"_ba
+            << QStringList{none, u"http://p/ping?x=1,2"_s, none, none};
+        QTest::newRow("no file") << QByteArray() << QStringList{none, none, none, none};
+    }
+    void readsFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, values);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"config.ini"_s);
+        QFile file(path);
+        if (!content.isNull()) {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+        }
+        const AppConfig config = AppConfig::load(path);
+        QCOMPARE((QStringList{config.apiUrl, config.pingUrl, config.titleText, config.logoUrl}),
+                 values);
+        // Never written, nor created.
+        QCOMPARE(file.exists(), !content.isNull());
+        QVERIFY(content.isNull() || file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content.isNull() ? QByteArray() : content);
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("logoPath");      // empty: no LOGO_URL
+        QTest::addColumn<CannedResponse>("answer"); // of the logo's server; 200 OK: the default
+        QTest::addColumn<QSize>("logoSize");
+        const CannedResponse normal;
+        QTest::newRow("no title, no logo") << QString() << QString() << normal << QSize(0, 0);
+        QTest::newRow("title, banner")
+            << u"Acme proxies"_s << u"/logo.png"_s << normal << QSize(295, 52);
+        QTest::newRow("not an image") << QString() << u"/ping"_s << normal << QSize(0, 0);
+        QTest::newRow("HTTP error") << QString() << u"/nothing-here.png"_s << normal << QSize(0, 0);
+        CannedResponse redirect = CannedResponse::withStatus(302);
+        redirect.addHeader("Location", "/logo.png");
+        QTest::newRow("redirect not followed")
+            << QString() << u"/moved.png"_s << redirect << QSize(0, 0);
+        CannedResponse silent;
+        silent.stall = true;
+        QTest::newRow("silent server") << QString() << u"/logo.png"_s << silent << QSize(0, 0);
+    }
+    void startUp()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, logoPath);
+        QFETCH(CannedResponse, answer);
+        QFETCH(QSize, logoSize);
+        env.service.setLogoFile(QFINDTESTDATA("../resources/images/quorvane.png"));
+        if (answer.status != 200 || answer.stall) {
+            env.service.setHandler([=](const ReceivedRequest &r) {
+                return r.path == logoPath ? std::optional(answer) : std::nullopt;
+            });
+        }
+        AppConfig config;
+        config.titleText = title;
+        // Scheme, port and query of the address are not used: plain HTTP on the window's port.
+        if (!logoPath.isEmpty())
+            config.logoUrl = u"https://127.0.0.1:9"_s % logoPath % u"?size=big"_s;
+        ClientUnderTest client(env, config);
+        LoginWindow &login = client.login;
+        // With a logo the window waits for its download to end, however it ends.
+        QCOMPARE(login.isVisible(), logoPath.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(login.isVisible(), 10000);
+        QCOMPARE(client.child<QLabel>("logo")->pixmap().size(), logoSize);
+        if (!logoPath.isEmpty())
+            QCOMPARE(QString::fromLatin1(env.service.requests().at(0).target), logoPath);
+        const QString shownTitle = title.isEmpty() ? u"ProxyManager"_s : title;
+        QCOMPARE(login.windowTitle(), shownTitle);
+        QCOMPARE(client.main.windowTitle(), shownTitle);
+        QVERIFY(!client.main.isVisible());
+
+        QCOMPARE(login.size(), QSize(320, 220));
+        QCOMPARE(login.minimumSize(), login.maximumSize());
+        QVERIFY(
+            !(login.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!login.windowIcon().isNull());
+        QCOMPARE(login.geometry().center(),
+                 QGuiApplication::primaryScreen()->availableGeometry().center());
+        QCOMPARE(client.child<QLineEdit>("password")->echoMode(), QLineEdit::Password);
+        QCOMPARE(client.child<QLabel>("error_label")->styleSheet(), u"color: red"_s);
+    }
+    void errorShownAndClearedOnNextPress()
+    {
+        ClientUnderTest client(env);
+        QSignalSpy logged(&client.login, &LoginWindow::logged);
+        QVERIFY(!client.logIn(u"demo"_s, u"wrong"_s));
+        auto *error = client.child<QLabel>("error_label");
+        QCOMPARE(error->text(), u"ERROR: Wrong username or password\r\n"_s);
+        CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still wrong\n");
+        slow.delayMs = 300;
+        env.service.setHandler([slow](const ReceivedRequest &) { return std::optional(slow); });
+        QTest::mouseClick(client.child<QPushButton>("pushButton"), Qt::LeftButton);
+        QCOMPARE(error->text(), QString()); // cleared before any answer
+        QTRY_COMPARE(error->text(), u"ERROR: still wrong\n"_s);
+
+        // With a field empty nothing is sent; a request of another client is the barrier.
+        env.service.clearRequests();
+        client.child<QLineEdit>("password")->clear();
+        QTest::mouseClick(client.child<QPushButton>("pushButton"), Qt::LeftButton);
+        QCOMPARE(error->text(), QString());
+        ProxyManager other;
+        other.apiUrl = env.service.apiUrl().toString();
+        other.setCredentials(u"demo"_s, u"demo-pass"_s);
+        QTRY_COMPARE(env.service.requests().size(), 1);
+        QCOMPARE(logged.size(), 0);
+        QVERIFY(client.login.isVisible());
+        QVERIFY(!client.main.isVisible());
+    }
+    // Return in a field presses "Login"; of two quick presses the first good answer logs in and
+    // the second no longer reaches the window.
+    void returnInEitherFieldLogsInOnce()
+    {
+        ClientUnderTest client(env);
+        QSignalSpy logged(&client.login, &LoginWindow::logged);
+        QSignalSpy lists(client.manager, &ProxyManager::finishedGetProxies);
+        client.child<QLineEdit>("username")->setText(u"demo"_s);
+        QTest::keyClicks(client.child<QLineEdit>("password"), u"demo-pass"_s);
+        QTest::keyClick(client.child<QLineEdit>("username"), Qt::Key_Return);
+        QTest::keyClick(client.child<QLineEdit>("password"), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(lists.size(), 2, 10000);
+        QCOMPARE(logged.size(), 1);
+        QVERIFY(!client.login.isVisible());
+        QVERIFY(client.main.isVisible());
+        QCOMPARE(client.child<QLabel>("error_label")->text(), QString());
+    }
 
 private:
     TestEnvironment env;
 };
-
-void TestLoginWindow::init()
-{
-    env.reset();
-}
-
-void TestLoginWindow::formAsDesigned()
-{
-    ClientUnderTest client(env);
-    LoginWindow &login = client.login;
-    QVERIFY(login.isVisible());
-    QCOMPARE(login.windowTitle(), u"ProxyManager"_s);
-    QCOMPARE(login.size(), QSize(320, 220));
-    QCOMPARE(login.minimumSize(), QSize(320, 220));
-    QCOMPARE(login.maximumSize(), QSize(320, 220));
-    QVERIFY(!(login.windowFlags() & Qt::WindowMinimizeButtonHint));
-    QVERIFY(!(login.windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(!login.windowIcon().isNull());
-    QCOMPARE(login.geometry().center(),
-             QGuiApplication::primaryScreen()->availableGeometry().center());
-    QCOMPARE(client.loginChild<QLineEdit>("password")->echoMode(), QLineEdit::Password);
-    QCOMPARE(client.loginChild<QLabel>("error_label")->styleSheet(), u"color: red"_s);
-    QCOMPARE(client.loginChild<QPushButton>("pushButton")->text(), u"Login"_s);
-    QVERIFY(client.loginChild<QLabel>("logo")->pixmap().isNull());
-}
-
-void TestLoginWindow::errorShownInRedAndClearedOnNextPress()
-{
-    ClientUnderTest client(env);
-    QSignalSpy logged(&client.login, &LoginWindow::logged);
-    QVERIFY(!client.logIn(u"demo"_s, u"wrong"_s));
-    auto *error = client.loginChild<QLabel>("error_label");
-    QCOMPARE(error->text(), u"ERROR: Wrong username or password\r\n"_s);
-    QVERIFY(client.login.isVisible());
-
-    CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still wrong\n");
-    slow.delayMs = 300;
-    env.service.setHandler([slow](const ReceivedRequest &) { return std::optional(slow); });
-    QTest::mouseClick(client.loginChild<QPushButton>("pushButton"), Qt::LeftButton);
-    QCOMPARE(error->text(), QString()); // cleared before any answer
-    QTRY_COMPARE(error->text(), u"ERROR: still wrong\n"_s);
-    QCOMPARE(logged.size(), 0);
-    QVERIFY(!client.main.isVisible());
-}
-
-void TestLoginWindow::successClosesAndEmitsLoggedOnce()
-{
-    ScopedWorkDir dir;
-    ClientUnderTest client(env);
-    QSignalSpy logged(&client.login, &LoginWindow::logged);
-    QSignalSpy lists(client.manager, &ProxyManager::finishedGetProxies);
-    // Two quick presses: the first good answer logs in, the second no longer reaches the window.
-    client.loginChild<QLineEdit>("username")->setText(u"demo"_s);
-    client.loginChild<QLineEdit>("password")->setText(u"demo-pass"_s);
-    QTest::mouseClick(client.loginChild<QPushButton>("pushButton"), Qt::LeftButton);
-    QTest::mouseClick(client.loginChild<QPushButton>("pushButton"), Qt::LeftButton);
-    QTRY_COMPARE(lists.size(), 2);
-    QCOMPARE(logged.size(), 1);
-    QVERIFY(!client.login.isVisible());
-    QVERIFY(client.main.isVisible());
-    QVERIFY(client.loginChild<QLabel>("error_label")->text().isEmpty());
-}
-
-void TestLoginWindow::emptyFieldsOnlyClearTheError()
-{
-    ClientUnderTest client(env);
-    QVERIFY(!client.logIn(u"demo"_s, u"wrong"_s));
-    env.service.clearRequests();
-    client.loginChild<QLineEdit>("password")->clear();
-    QTest::mouseClick(client.loginChild<QPushButton>("pushButton"), Qt::LeftButton);
-    QVERIFY(client.loginChild<QLabel>("error_label")->text().isEmpty());
-    // A request from another client is the barrier for anything the window might have sent.
-    ProxyManager other;
-    other.apiUrl = env.service.apiUrl().toString();
-    other.setCredentials(u"demo"_s, u"demo-pass"_s);
-    QTRY_COMPARE(env.service.requests().size(), 1);
-    QVERIFY(client.login.isVisible());
-}
-
-void TestLoginWindow::returnInPasswordLogsIn()
-{
-    ScopedWorkDir dir;
-    ClientUnderTest client(env);
-    QSignalSpy logged(&client.login, &LoginWindow::logged);
-    client.loginChild<QLineEdit>("username")->setText(u"demo"_s);
-    QTest::keyClicks(client.loginChild<QLineEdit>("password"), u"demo-pass"_s);
-    QTest::keyClick(client.loginChild<QLineEdit>("password"), Qt::Key_Return);
-    QTRY_COMPARE(logged.size(), 1);
-}
-
-void TestLoginWindow::logo_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<CannedResponse>("response");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("banner") << u"/logo.png"_s << CannedResponse() << QSize(295, 52);
-    QTest::newRow("not an image") << u"/ping"_s << CannedResponse() << QSize(0, 0);
-    QTest::newRow("HTTP error") << u"/nothing-here.png"_s << CannedResponse() << QSize(0, 0);
-    CannedResponse silent;
-    silent.stall = true;
-    QTest::newRow("silent server") << u"/logo.png"_s << silent << QSize(0, 0);
-}
-
-void TestLoginWindow::logo()
-{
-    QFETCH(QString, path);
-    QFETCH(CannedResponse, response);
-    QFETCH(QSize, size);
-    env.service.setLogoFile(QFINDTESTDATA("../resources/images/quorvane.png"));
-    if (response.stall)
-        env.service.setHandler(
-            [response](const ReceivedRequest &) { return std::optional(response); });
-
-    AppConfig config;
-    // Scheme, port and query of the address are not used: plain HTTP on the window's port.
-    config.logoUrl = u"https://127.0.0.1:9"_s % path % u"?size=big"_s;
-    ProxyManager manager;
-    LoginWindow window(nullptr);
-    MainWindow main(nullptr);
-    window.proxyManager = &manager;
-    main.proxyManager = &manager;
-    window.logoPort = env.service.port();
-    window.logoTimeoutMs = 500;
-    LoginWindow *login = &window;
-    config.applyTo(&manager, login, &main);
-    QVERIFY(!login->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(login->isVisible(), 5000);
-    QCOMPARE(window.findChild<QLabel *>(u"logo"_s)->pixmap().size(), size);
-    QCOMPARE(QString::fromLatin1(env.service.requests().constLast().target), path);
-}
 
 QTEST_MAIN(TestLoginWindow)
 #include "tst_loginwindow.moc"

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Makes a fresh temporary directory the current one for its lifetime, so files a test's
-// code writes next to itself land there; the previous current directory comes back after.
+// Makes a fresh temporary directory the current one for its lifetime, so files the code under
+// test writes next to itself land there; the previous current directory comes back after.
 class ScopedWorkDir
 {
 public:
@@ -14,9 +14,8 @@ public:
     ScopedWorkDir &operator=(const ScopedWorkDir &) = delete;
 
     bool isValid() const { return m_entered; }
-    QString path() const;
-    QString filePath(const QString &fileName) const;
-    QString previousPath() const { return m_previous; }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &fileName) const { return m_dir.filePath(fileName); }
 
 private:
     QTemporaryDir m_dir;

@@ -12,36 +12,29 @@
 class TestEnvironment
 {
 public:
-    TestEnvironment();
-    ~TestEnvironment();
-    TestEnvironment(const TestEnvironment &) = delete;
-    TestEnvironment &operator=(const TestEnvironment &) = delete;
-
-    // Returns false (with a warning and errorString()) if any part fails to start.
+    // False (with a warning and errorString()) if any part fails to start.
     bool start();
-    void stop();
-    bool isStarted() const { return m_started; }
     QString errorString() const { return m_error; }
     // Back to the state right after start(): no handlers, no recorded requests, only the demo
-    // account as it was, no reported IP or logo.
+    // account with demoProxies(), no reported IP or logo.
     void reset();
 
-    static QString demoUser();
-    static QString demoPassword();
-    // The demo account's proxy list: allowing, refusing, silent, wrong page, closed.
+    static QString demoUser() { return QStringLiteral("demo"); }
+    static QString demoPassword() { return QStringLiteral("demo-pass"); }
+    static QByteArray wrongPageBody() { return "<html><body>Wrong page</body></html>"; }
+    static QString entryOf(quint16 port)
+    {
+        return QStringLiteral("127.0.0.1:") + QString::number(port);
+    }
+    static bool tinyproxyAvailable() { return !TinyProxy::executable().isEmpty(); }
+
+    QString allowingEntry() const { return allowingProxy.entry(); }
+    QString refusingEntry() const { return refusingProxy.entry(); }
+    QString silentEntry() const { return silentListener.entry(); }
+    QString wrongPageEntry() const { return wrongPage.entry(); }
+    QString closedEntry() const { return entryOf(closedPort); }
+    // In this order: allowing, refusing, silent, wrong page, closed.
     QStringList demoProxies() const;
-    static QByteArray wrongPageBody();
-
-    static QString entryOf(quint16 port);
-    QString allowingEntry() const;
-    QString refusingEntry() const;
-    QString silentEntry() const;
-    QString wrongPageEntry() const;
-    QString closedEntry() const;
-
-    // Such as "1.11.1"; empty when tinyproxy is missing.
-    static QString tinyproxyVersion();
-    static bool tinyproxyAvailable();
 
     DemoService service;
     TinyProxy allowingProxy;
@@ -54,9 +47,5 @@ public:
     quint16 closedPort = 0;
 
 private:
-    bool fail(const QString &message);
-    void installHandlers();
-
-    bool m_started = false;
     QString m_error;
 };

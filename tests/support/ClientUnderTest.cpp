@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 
 ClientUnderTest::ClientUnderTest(TestEnvironment &env, AppConfig config)
     : manager(new ProxyManager()), login(nullptr), main(nullptr)
@@ -18,6 +19,7 @@ ClientUnderTest::ClientUnderTest(TestEnvironment &env, AppConfig config)
         config.pingUrl = env.service.pingUrl().toString();
     manager->timeoutMs = 1500;
     manager->apiTimeoutMs = 3000;
+    login.logoPort = env.service.port();
     login.logoTimeoutMs = 3000;
     config.applyTo(manager, &login, &main);
 }
@@ -29,10 +31,21 @@ ClientUnderTest::~ClientUnderTest()
 
 bool ClientUnderTest::logIn(const QString &user, const QString &pass)
 {
-    loginChild<QLineEdit>("username")->setText(user);
-    loginChild<QLineEdit>("password")->setText(pass);
-    QTest::mouseClick(loginChild<QPushButton>("pushButton"), Qt::LeftButton);
-    const auto *error = loginChild<QLabel>("error_label");
-    return QTest::qWaitFor([&] { return main.isVisible() || !error->text().isEmpty(); }, 5000) &&
+    child<QLineEdit>("username")->setText(user);
+    child<QLineEdit>("password")->setText(pass);
+    QTest::mouseClick(child<QPushButton>("pushButton"), Qt::LeftButton);
+    const auto *error = child<QLabel>("error_label");
+    return QTest::qWaitFor([&] { return main.isVisible() || !error->text().isEmpty(); }, 10000) &&
            main.isVisible();
+}
+
+void ClientUnderTest::click(const char *button)
+{
+    QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+}
+
+QString ClientUnderTest::log()
+{
+    main.flushLog();
+    return child<QTextEdit>("debugLog")->toPlainText();
 }
