@@ -15,6 +15,7 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -45,7 +46,12 @@ QString shownInView(const QString &message)
 // The list text as the window shows it: one line, bounded.
 QString cellText(const QString &text)
 {
-    return SafeText::singleLine(text, 200);
+    constexpr int maxChars = 200;
+    // Nearly every entry is short printable ASCII; a long list should not pay for a copy.
+    const bool plain =
+        text.size() <= maxChars &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; });
+    return plain ? text : SafeText::singleLine(text, maxChars);
 }
 
 } // namespace
@@ -59,6 +65,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     logFlush.setSingleShot(true);
     logFlush.setInterval(0);
     connect(&logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
+    tableFill.setSingleShot(true);
+    tableFill.setInterval(0);
+    connect(&tableFill, &QTimer::timeout, this, [this] { fillRows(filledRows + rowsPerPass); });
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);
@@ -174,6 +183,9 @@ void MainWindow::flushLog()
 void MainWindow::getProxies(const QStringList &list)
 {
     QTableWidget *table = ui->tableWidget;
+    tableFill.stop();
+    fillList.clear();
+    filledRows = 0;
     paintedRows.clear();
     table->clearSpans();
     // The manager's only answer holding "ERROR" is a failure, whatever colons the text has.
@@ -181,16 +193,30 @@ void MainWindow::getProxies(const QStringList &list)
         showListFailure(list.first());
         return;
     }
-    table->setUpdatesEnabled(false);
     table->setRowCount(int(list.size()));
+    fillList = list;
+    fillRows(rowsPerPass);
+}
+
+// Fills the rows up to end; a long list's remaining rows follow on the next passes of the
+// event loop, so that no pass blocks the window for long.
+void MainWindow::fillRows(int end)
+{
+    QTableWidget *table = ui->tableWidget;
+    end = qMin(end, int(fillList.size()));
+    table->setUpdatesEnabled(false);
     // Every row gets its items, so that an entry the tester cannot use can show so.
-    for (int row = 0; row < list.size(); ++row) {
-        const ProxyEntry entry = ProxyEntry::parse(list.at(row));
-        table->setItem(row, 0, readOnlyItem(cellText(entry.host)));
-        table->setItem(row, 1, readOnlyItem(cellText(entry.portText)));
-        table->setItem(row, 2, readOnlyItem(QString()));
+    for (; filledRows < end; ++filledRows) {
+        const ProxyEntry entry = ProxyEntry::parse(fillList.at(filledRows));
+        table->setItem(filledRows, 0, readOnlyItem(cellText(entry.host)));
+        table->setItem(filledRows, 1, readOnlyItem(cellText(entry.portText)));
+        table->setItem(filledRows, 2, readOnlyItem(QString()));
     }
     table->setUpdatesEnabled(true);
+    if (filledRows < fillList.size())
+        tableFill.start();
+    else
+        fillList.clear();
 }
 
 // One row with the whole text across the table, in place of a stale list.
@@ -346,6 +372,9 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     }
 
     const int row = result.value(4).toInt();
+    // The tester may report an unusable entry before its row's turn to be filled.
+    if (row >= filledRows && row < fillList.size())
+        fillRows(row + 1);
     paintRow(row, colour);
     QTableWidgetItem *statusItem = ui->tableWidget->item(row, 2);
     if (!statusItem)
