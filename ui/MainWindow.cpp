@@ -202,6 +202,7 @@ void MainWindow::getProxies(const QStringList &list)
 // event loop, so that no pass blocks the window for long.
 void MainWindow::fillRows(int end)
 {
+    tableFill.stop();
     QTableWidget *table = ui->tableWidget;
     end = qMin(end, int(fillList.size()));
     table->setUpdatesEnabled(false);
@@ -360,9 +361,9 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
         status = u"Connection Error"_s;
         colour = QColor(220, 220, 0, 255);
     } else if (code == u"5") {
-        // The entry as listed: host and port alone lose brackets and extra colons.
-        const QString entry = proxyManager->proxies.value(result.value(4).toInt(),
-                                                          result.value(0) % u':' % result.value(1));
+        // The entry as listed (reported at once, so the list is still the one tested): host
+        // and port alone would lose brackets and extra colons.
+        const QString entry = proxyManager->proxies.value(result.value(4).toInt());
         appendLog(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
                   u"\n"_s);
         status = u"Invalid entry"_s;
