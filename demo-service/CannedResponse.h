@@ -31,6 +31,11 @@ struct CannedResponse
     qint64 contentLengthOverride = -1;
     // Abort the connection with a TCP reset instead of answering.
     bool reset = false;
+    // Answer as HTTP/1.0 without Content-Length: the end of the connection ends the body.
+    bool unframed = false;
+    // After the body (or its first closeAfterBodyBytes), end the connection with a TCP reset
+    // instead of a clean close; the bytes sent are given time to arrive first.
+    bool resetAfterBody = false;
 
     // QList::append cannot take a braced pair, hence this.
     void addHeader(const QByteArray &name, const QByteArray &value);

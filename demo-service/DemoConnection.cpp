@@ -19,6 +19,7 @@ constexpr qint64 kMaxRequestBodyBytes = 16 * 1024 * 1024;
 // Large bodies go out in slices so neither the event loop nor memory is held up for long.
 constexpr qint64 kChunkBytes = 256 * 1024;
 constexpr qint64 kHighWaterBytes = 1024 * 1024;
+constexpr int kResetDelayMs = 100;
 
 QString addressText(const QHostAddress &address)
 {
@@ -306,7 +307,8 @@ void DemoConnection::deliver()
     const QByteArray reason = m_response.reason.isEmpty()
                                   ? CannedResponse::standardReason(m_response.status)
                                   : m_response.reason;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' + reason + "\r\n";
+    const QByteArray version = m_response.unframed ? "HTTP/1.0 " : "HTTP/1.1 ";
+    QByteArray head = version + QByteArray::number(m_response.status) + ' ' + reason + "\r\n";
     bool hasType = false;
     bool hasLength = false;
     bool hasConnection = false;
@@ -325,7 +327,7 @@ void DemoConnection::deliver()
     }
     if (!hasType)
         head += "Content-Type: text/plain\r\n";
-    if (hasLength) {
+    if (hasLength || m_response.unframed) {
         m_closeAfterResponse = true;
     } else {
         const qint64 announced =
@@ -334,7 +336,7 @@ void DemoConnection::deliver()
         if (announced != bodySize)
             m_closeAfterResponse = true;
     }
-    if (m_response.closeAfterBodyBytes >= 0)
+    if (m_response.closeAfterBodyBytes >= 0 || m_response.resetAfterBody)
         m_closeAfterResponse = true;
     if (!hasConnection)
         head += m_closeAfterResponse ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
@@ -393,8 +395,19 @@ void DemoConnection::dripByte()
 
 void DemoConnection::finishResponse()
 {
+    const bool reset = m_response.resetAfterBody;
     // The socket holds its own copy of what is still unsent.
     m_response = CannedResponse();
+    if (reset) {
+        // A reset discards whatever the peer has not read yet, so it comes a little later.
+        m_state = State::Closing;
+        m_socket->flush();
+        QTimer::singleShot(kResetDelayMs, this, [this] {
+            if (m_state == State::Closing)
+                resetConnection();
+        });
+        return;
+    }
     if (m_closeAfterResponse) {
         m_state = State::Closing;
         m_socket->disconnectFromHost();

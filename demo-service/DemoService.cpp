@@ -8,6 +8,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#if QT_CONFIG(ssl)
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslServer>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -40,15 +45,15 @@ QStringList stringList(const QJsonValue &value)
 
 } // namespace
 
-DemoService::DemoService(QObject *parent) : QObject(parent)
+DemoService::DemoService(QObject *parent) : QObject(parent), m_server(new QTcpServer)
 {
     qRegisterMetaType<ReceivedRequest>();
-    connect(&m_server, &QTcpServer::newConnection, this, &DemoService::acceptConnections);
+    connect(m_server.get(), &QTcpServer::newConnection, this, &DemoService::acceptConnections);
 }
 
 DemoService::~DemoService()
 {
-    m_server.close();
+    m_server->close();
     // Deleted here, not later: their timers and sockets must not outlive the service.
     const QList<DemoConnection *> connections = m_connections;
     m_connections.clear();
@@ -57,14 +62,44 @@ DemoService::~DemoService()
 
 bool DemoService::listen(quint16 port)
 {
-    if (m_server.isListening())
-        m_server.close();
-    return m_server.listen(QHostAddress::LocalHost, port);
+    if (m_tls) {
+        m_server.reset(new QTcpServer);
+        connect(m_server.get(), &QTcpServer::newConnection, this, &DemoService::acceptConnections);
+        m_tls = false;
+    }
+    if (m_server->isListening())
+        m_server->close();
+    return m_server->listen(QHostAddress::LocalHost, port);
+}
+
+bool DemoService::listenTls(const QString &certificateFile, const QString &keyFile, quint16 port)
+{
+#if QT_CONFIG(ssl)
+    QFile certificate(certificateFile);
+    QFile key(keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return false;
+    QSslConfiguration configuration;
+    configuration.setLocalCertificate(QSslCertificate(certificate.readAll(), QSsl::Pem));
+    configuration.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem));
+    auto *server = new QSslServer;
+    server->setSslConfiguration(configuration);
+    // Connections become pending once their handshake is done.
+    connect(server, &QSslServer::pendingConnectionAvailable, this, &DemoService::acceptConnections);
+    m_server.reset(server);
+    m_tls = true;
+    return m_server->listen(QHostAddress::LocalHost, port);
+#else
+    Q_UNUSED(certificateFile);
+    Q_UNUSED(keyFile);
+    Q_UNUSED(port);
+    return false;
+#endif
 }
 
 void DemoService::close()
 {
-    m_server.close();
+    m_server->close();
     const QList<DemoConnection *> connections = m_connections;
     for (DemoConnection *connection : connections)
         connection->abort();
@@ -72,17 +107,17 @@ void DemoService::close()
 
 bool DemoService::isListening() const
 {
-    return m_server.isListening();
+    return m_server->isListening();
 }
 
 quint16 DemoService::port() const
 {
-    return m_server.serverPort();
+    return m_server->serverPort();
 }
 
 QString DemoService::errorString() const
 {
-    return m_server.errorString();
+    return m_server->errorString();
 }
 
 QString DemoService::entry() const
@@ -95,7 +130,8 @@ QUrl DemoService::url(const QString &pathAndQuery) const
     QString tail = pathAndQuery;
     if (!tail.isEmpty() && !tail.startsWith(u'/'))
         tail.prepend(u'/');
-    return QUrl(u"http://127.0.0.1:"_s + QString::number(port()) + tail);
+    return QUrl((m_tls ? u"https://127.0.0.1:"_s : u"http://127.0.0.1:"_s) +
+                QString::number(port()) + tail);
 }
 
 QUrl DemoService::apiUrl() const
@@ -234,7 +270,7 @@ quint64 DemoService::acceptedConnectionCount() const
 
 void DemoService::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         auto *connection = new DemoConnection(
             socket, ++m_acceptedConnections,
             [this](const ReceivedRequest &request) { return respond(request); }, this);

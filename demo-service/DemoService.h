@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DemoConnection;
@@ -31,6 +32,8 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free one.
     bool listen(quint16 port = 0);
+    // The same over TLS with the given PEM certificate and key; url() then gives https URLs.
+    bool listenTls(const QString &certificateFile, const QString &keyFile, quint16 port = 0);
     // Stops listening and drops every open connection.
     void close();
     bool isListening() const;
@@ -89,7 +92,9 @@ private:
     CannedResponse apiResponse(const ReceivedRequest &request);
     CannedResponse logoResponse() const;
 
-    QTcpServer m_server;
+    // A QSslServer while listening for TLS.
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
     QList<DemoConnection *> m_connections;
     quint64 m_acceptedConnections = 0;
     QMap<QString, Account> m_accounts;

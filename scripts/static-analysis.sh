@@ -44,8 +44,8 @@ done
 suppressions=(
     --suppress=missingIncludeSystem
     # ClientUnderTest's QWidget members make it non-copyable; cppcheck does not read Qt's headers.
-    --suppress=noCopyConstructor:tests/ClientUnderTest.cpp
-    --suppress=noOperatorEq:tests/ClientUnderTest.cpp
+    --suppress=noCopyConstructor:tests/support/ClientUnderTest.cpp
+    --suppress=noOperatorEq:tests/support/ClientUnderTest.cpp
 )
 if ! cppcheck --quiet -j "$(nproc)" --std=c++17 --language=c++ \
         --enable=warning,performance,portability --inline-suppr --error-exitcode=1 \

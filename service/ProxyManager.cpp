@@ -1,6 +1,10 @@
 #include "ProxyManager.h"
 
-#include <QHostAddress>
+#include "AuthorizedIpList.h"
+#include "IpAddress.h"
+#include "ProxyEntry.h"
+#include "SafeText.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -9,6 +13,9 @@
 #include <QTimerEvent>
 #include <QUrl>
 #include <QUrlQuery>
+#if QT_CONFIG(ssl)
+#include <QSslError>
+#endif
 
 #include <limits>
 #include <utility>
@@ -21,6 +28,7 @@ const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
 const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
 const char *const timedOutProperty = "pmTimedOut";
 const char *const tooLargeProperty = "pmTooLarge";
+const char *const tlsErrorProperty = "pmTlsError";
 // Carries the wish for a report from a getauthips round to its setauthips reply.
 const char *const callEmitProperty = "pmCallEmit";
 
@@ -52,16 +60,37 @@ QByteArray readAll(QNetworkReply *reply)
     return reply->isReadable() ? reply->readAll() : QByteArray();
 }
 
-// Lines of the body, trimmed, until the first line that converts to empty text.
-QStringList readLines(QNetworkReply *reply)
+// Lines of the body, trimmed, until the first line that converts to empty text; at most
+// maxLines + 1, so that a caller can tell a list past its bound.
+QStringList readLines(QNetworkReply *reply, int maxLines)
 {
     QStringList lines;
-    for (;;) {
+    while (lines.size() <= maxLines) {
         const QString line = latin1UpToNul(readLine(reply));
         if (line.isEmpty())
             return lines;
         lines.append(line.trimmed());
     }
+    return lines;
+}
+
+// Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
+// clean end of an unframed body, and also of a chunked one cut between chunks, without the
+// last chunk: those count as whole only when they end with a line end.
+bool hasLength(QNetworkReply *reply)
+{
+    return reply->hasRawHeader("Content-Length");
+}
+
+// A body cut short of its Content-Length: the access manager reports it after a clean close,
+// not after a reset.
+bool isShort(QNetworkReply *reply, qsizetype received)
+{
+    if (!reply->hasRawHeader("Content-Length") || reply->hasRawHeader("Content-Encoding"))
+        return false;
+    bool ok = false;
+    const qint64 announced = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    return ok && received < announced;
 }
 
 bool isTimedOut(QNetworkReply *reply)
@@ -99,7 +128,7 @@ ProxyManager::ProxyManager() : QObject(nullptr), network(new QNetworkAccessManag
 
 bool ProxyManager::isTesting() const
 {
-    return testInFlight || probeReply;
+    return testInFlight || probeReply || continuePending;
 }
 
 void ProxyManager::setCredentials(const QString &user, const QString &pass)
@@ -133,6 +162,7 @@ void ProxyManager::setAutoAuthorize(bool on)
     if (!on)
         return;
     authTimerId = startTimer(authPeriodMs);
+    periodicFailing = false;
     requestAuthIps(false);
 }
 
@@ -153,6 +183,13 @@ QNetworkReply *ProxyManager::sendApiRequest(ApiCommand command,
     network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     QNetworkReply *reply = network->get(QNetworkRequest(QUrl(text, QUrl::TolerantMode)));
     limitSize(reply, maxApiReplyBytes);
+#if QT_CONFIG(ssl)
+    // The reply's own error text only says that the handshake failed, not why.
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError> &errors) {
+        if (!errors.isEmpty())
+            reply->setProperty(tlsErrorProperty, errors.first().errorString());
+    });
+#endif
     // A whole-request deadline: a server that drips bytes must not hold a request forever.
     QTimer::singleShot(apiTimeoutMs, reply, [reply] {
         reply->setProperty(timedOutProperty, true);
@@ -173,21 +210,31 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
         const QString reason = QString::fromLatin1(
             reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-        return QString(u"HTTP "_s % QString::number(status.toInt()) % u' ' % reason).trimmed();
+        return SafeText::singleLine(
+            QString(u"HTTP "_s % QString::number(status.toInt()) % u' ' % reason).trimmed());
     }
     if (reply->error() == QNetworkReply::NoError)
         return {};
+    if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+        QString why = reply->property(tlsErrorProperty).toString();
+        if (why.isEmpty())
+            why = reply->errorString();
+        if (!why.isEmpty())
+            why[0] = why[0].toLower();
+        return SafeText::singleLine(u"TLS handshake failed: "_s % why);
+    }
     QString text = reply->errorString();
     for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded})
         text.replace(reply->url().toString(format), reply->url().toString(QUrl::RemoveQuery));
-    return text;
+    return SafeText::singleLine(text);
 }
 
 // A failed request, or the service's own refusal on the first line of a successful one.
 QString ProxyManager::failureOf(QNetworkReply *reply, const QString &firstLine) const
 {
     const QString failure = failureOf(reply);
-    return failure.isEmpty() && firstLine.contains(u"ERROR") ? firstLine : failure;
+    return failure.isEmpty() && firstLine.contains(u"ERROR") ? SafeText::singleLine(firstLine)
+                                                             : failure;
 }
 
 void ProxyManager::finished(QNetworkReply *reply)
@@ -219,9 +266,10 @@ void ProxyManager::handleList(QNetworkReply *reply)
     const QString failure = failureOf(reply);
     if (!failure.isEmpty()) {
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        const bool tlsFailed = reply->error() == QNetworkReply::SslHandshakeFailedError;
         if (!isTimedOut(reply) && first.contains(u"ERROR"))
             emit finishedGetProxies({first});
-        else if (isTimedOut(reply) || (!answered && first.isEmpty()))
+        else if (isTimedOut(reply) || (!answered && !tlsFailed && first.isEmpty()))
             emit finishedGetProxies({noResponseText});
         else
             emit finishedGetProxies({u"ERROR: Could not get the proxy list: "_s % failure});
@@ -236,7 +284,13 @@ void ProxyManager::handleList(QNetworkReply *reply)
         return;
     }
     proxies.append(first.trimmed());
-    proxies.append(readLines(reply));
+    proxies.append(readLines(reply, maxProxies - 1));
+    if (proxies.size() > maxProxies) {
+        proxies.clear();
+        emit finishedGetProxies({u"ERROR: The proxy list has more than "_s %
+                                 QString::number(maxProxies) % u" entries; none was loaded."_s});
+        return;
+    }
     emit finishedGetProxies(proxies);
 }
 
@@ -244,31 +298,54 @@ void ProxyManager::handleMyIp(QNetworkReply *reply)
 {
     const QString line = latin1UpToNul(readLine(reply).trimmed());
     // Only a real address may become myIp: it is later sent in the authorized list.
-    const bool valid = failureOf(reply).isEmpty() && !QHostAddress(line).isNull();
-    myIp = valid ? line : u""_s;
+    myIpFailure = failureOf(reply, line);
+    const QString canonical = myIpFailure.isEmpty() ? IpAddress::canonicalHost(line) : QString();
+    if (myIpFailure.isEmpty() && canonical.isEmpty())
+        myIpFailure =
+            u"the service's answer is not an address: "_s % SafeText::singleLine(line, 80);
+    myIp = canonical.isEmpty() ? u""_s : canonical;
 }
 
 void ProxyManager::handleAuthIps(QNetworkReply *reply)
 {
-    if (myIp.isEmpty())
-        return;
     const bool callEmit = queryValue(reply->url(), u"call_emit"_s) == u"1";
-    QStringList ips = readLines(reply);
-    const QString failure = failureOf(reply, ips.value(0));
-    // The setauthips list replaces the account's whole list: never send one built from a
-    // failed read, or every other authorized address would be lost.
-    if (!failure.isEmpty()) {
-        if (callEmit)
-            emit authorizeIpFailed(u"could not read the authorized IP addresses ("_s % failure %
-                                   u")"_s);
+    if (myIp.isEmpty()) {
+        if (!callEmit)
+            periodicRoundDone(myIpFailure.isEmpty()
+                                  ? u"my IP address is not known"_s
+                                  : u"my IP address is not known ("_s % myIpFailure % u")"_s);
         return;
     }
-    if (!ips.contains(myIp)) {
+    QString failure = failureOf(reply);
+    AuthorizedIpList list;
+    if (failure.isEmpty()) {
+        const QByteArray body = readAll(reply);
+        // The setauthips list replaces the account's whole list: only a read that is whole and
+        // understood line by line may lead to one, or other addresses would be lost or garbage
+        // stored.
+        if (isShort(reply, body.size()))
+            failure = u"the answer was cut off"_s;
+        else
+            failure = (list = AuthorizedIpList::parse(body, hasLength(reply))).problem;
+    }
+    if (!failure.isEmpty()) {
+        const QString reason = u"could not read the authorized IP addresses ("_s % failure % u")"_s;
+        if (callEmit)
+            emit authorizeIpFailed(reason);
+        else
+            periodicRoundDone(reason);
+        return;
+    }
+
+    QStringList ips = list.entries;
+    if (!list.holds(QHostAddress(myIp))) {
         ips.prepend(myIp);
         QNetworkReply *update =
             sendApiRequest(ApiCommand::SetAuthIps, {{u"ips"_s, ips.join(u',')}});
         if (update)
             update->setProperty(callEmitProperty, callEmit);
+    } else if (!callEmit) {
+        periodicRoundDone({});
     }
     if (callEmit)
         emit finishedAuthorizeIp(ips);
@@ -276,11 +353,30 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
 
 void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
 {
-    if (!reply->property(callEmitProperty).toBool())
-        return;
-    const QString failure = failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
+    QString failure = failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
     if (!failure.isEmpty())
-        emit authorizeIpFailed(u"the service did not store the new list ("_s % failure % u")"_s);
+        failure = u"the service did not store the new list ("_s % failure % u")"_s;
+    if (reply->property(callEmitProperty).toBool()) {
+        if (!failure.isEmpty())
+            emit authorizeIpFailed(failure);
+    } else {
+        periodicRoundDone(failure);
+    }
+}
+
+// Only while periodic authorization is on; a round that ends after it was switched off
+// reports nothing.
+void ProxyManager::periodicRoundDone(const QString &failure)
+{
+    if (authTimerId == 0)
+        return;
+    if (failure.isEmpty() && periodicFailing) {
+        periodicFailing = false;
+        emit periodicAuthorizationRecovered();
+    } else if (!failure.isEmpty() && !periodicFailing) {
+        periodicFailing = true;
+        emit periodicAuthorizationFailed(failure);
+    }
 }
 
 void ProxyManager::startTesting()
@@ -298,30 +394,49 @@ void ProxyManager::stop(bool force)
     stopRequested = true;
 }
 
-// Tests the first usable entry from index on; ends the run when none is left.
+// Tests the first usable entry from index on, reporting the unusable ones before it at once;
+// ends the run when none is left.
 void ProxyManager::testFrom(int index)
 {
-    for (int i = index; i < proxies.size(); ++i) {
+    // Enough to keep the event loop moving through a long list of invalid entries.
+    constexpr int invalidPerPass = 64;
+    const quint64 run = runNumber;
+    for (int i = index, reported = 0; i < proxies.size() && !stopRequested; ++i, ++reported) {
+        if (reported == invalidPerPass) {
+            continuePending = true;
+            QTimer::singleShot(0, this, [this, run, i] {
+                if (run != runNumber)
+                    return;
+                continuePending = false;
+                testFrom(i);
+            });
+            return;
+        }
         currentIndex = i;
-        testProxy(i);
-        if (testInFlight)
+        if (testProxy(i))
+            return;
+        // A slot of the result may have started another run.
+        if (run != runNumber)
             return;
     }
     stopRequested = true;
+    stopTick();
     emit finishedTest();
 }
 
-void ProxyManager::testProxy(int index)
+// True when a request went out; an unusable entry is reported at once instead.
+bool ProxyManager::testProxy(int index)
 {
-    const QString entry = proxies.at(index);
-    if (entry.isEmpty())
-        return;
-    const QStringList parts = entry.split(u':');
-    if (parts.size() != 2)
-        return;
+    const ProxyEntry entry = ProxyEntry::parse(proxies.at(index));
+    if (!entry.isUsable()) {
+        emit finishedTestingProxy({SafeText::singleLine(entry.host),
+                                   SafeText::singleLine(entry.portText), u"5"_s, u"0"_s,
+                                   QString::number(index), entry.problem});
+        return false;
+    }
 
-    testHost = parts.at(0);
-    testPort = quint16(parts.at(1).toInt());
+    testHost = entry.host;
+    testPort = entry.port;
     network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, testHost, testPort));
 
     const int random = int(QRandomGenerator::global()->bounded(std::numeric_limits<int>::max()));
@@ -330,12 +445,13 @@ void ProxyManager::testProxy(int index)
     testReply = network->get(request);
     limitSize(testReply, maxPingReplyBytes);
 
-    emit startTestingProxy(parts);
-
     elapsedMs = 0;
     testInFlight = true;
     testClock.start();
     startTick();
+
+    emit startTestingProxy({entry.host, entry.portText});
+    return true;
 }
 
 void ProxyManager::timerEvent(QTimerEvent *event)
@@ -377,7 +493,8 @@ void ProxyManager::handleTestReply(QNetworkReply *reply)
         const qsizetype end = body.indexOf(u"</b>"_s, p);
         const QString message = body.mid(start, end < 0 ? -1 : end - start);
         if (!message.isEmpty()) {
-            emitResult(u"1"_s, message, true);
+            // The proxy's page is untrusted: the address goes into one log line.
+            emitResult(u"1"_s, SafeText::singleLine(message), true);
             advance();
             return;
         }
@@ -433,6 +550,8 @@ void ProxyManager::abandonTest()
     delete std::exchange(testReply, nullptr);
     delete std::exchange(probeReply, nullptr);
     testInFlight = false;
+    continuePending = false;
+    ++runNumber;
     stopTick();
 }
 

@@ -53,6 +53,8 @@ public:
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
     static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
+    // Far above any real account; past it a list is refused rather than shown.
+    static constexpr int maxProxies = 200000;
 
 signals:
     void finishedGetProxies(const QStringList &result);
@@ -62,6 +64,10 @@ signals:
     void finishedTest();
     // An authorization round asked for by the user failed; the text says what failed.
     void authorizeIpFailed(const QString &reason);
+    // Periodic rounds are otherwise silent: the first failing round says why, and the first
+    // round that works again after failures says so; nothing in between.
+    void periodicAuthorizationFailed(const QString &reason);
+    void periodicAuthorizationRecovered();
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -87,7 +93,9 @@ private:
     void handleAuthIps(QNetworkReply *reply);
     void handleSetAuthIps(QNetworkReply *reply);
 
-    void testProxy(int index);
+    void periodicRoundDone(const QString &failure);
+
+    bool testProxy(int index);
     void testFrom(int index);
     void handleTestReply(QNetworkReply *reply);
     void handleProbeReply(QNetworkReply *reply);
@@ -110,6 +118,13 @@ private:
     int authTimerId = 0;
     bool stopRequested = false;
     bool testInFlight = false;
+    // Counts runs, so that a run superseded inside a signal stops where it is.
+    quint64 runNumber = 0;
+    // A run over many invalid entries goes on from the event loop, not in one pass.
+    bool continuePending = false;
+    bool periodicFailing = false;
+    // Why myIp is empty, for the periodic rounds' report.
+    QString myIpFailure;
 
     // Proxy under test, kept when its request is sent.
     QString testHost;

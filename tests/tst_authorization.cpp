@@ -27,23 +27,37 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("ips"); // sent with setauthips; empty: none sent
         QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("own"); // the user's address
+        const QString own = u"10.1.1.1"_s;
         QTest::newRow("missing address goes first")
             << "10.2.2.2\r\n10.3.3.3\r\n"_ba << u"10.1.1.1,10.2.2.2,10.3.3.3"_s
-            << QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s};
+            << QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s} << own;
         QTest::newRow("present address sends nothing")
-            << "10.2.2.2\n10.1.1.1\n"_ba << QString() << QStringList{u"10.2.2.2"_s, u"10.1.1.1"_s};
-        QTest::newRow("comparison is exact")
-            << "10.1.1.10\n10.1.1.1x\n"_ba << u"10.1.1.1,10.1.1.10,10.1.1.1x"_s
-            << QStringList{u"10.1.1.1"_s, u"10.1.1.10"_s, u"10.1.1.1x"_s};
+            << "10.2.2.2\n10.1.1.1\n"_ba << QString() << QStringList{u"10.2.2.2"_s, u"10.1.1.1"_s}
+            << own;
+        QTest::newRow("CR alone ends a line, blank lines dropped")
+            << "10.9.9.9\r\r\n \n10.8.8.8\r"_ba << u"10.1.1.1,10.9.9.9,10.8.8.8"_s
+            << QStringList{u"10.1.1.1"_s, u"10.9.9.9"_s, u"10.8.8.8"_s} << own;
+        QTest::newRow("IPv6 and prefixes written back as read")
+            << "2001:DB8::7\n2001:db8::/32\n10.1.1.1/24\n10.1.1.10\n"_ba
+            << u"10.1.1.1,2001:DB8::7,2001:db8::/32,10.1.1.1/24,10.1.1.10"_s
+            << QStringList{u"10.1.1.1"_s, u"2001:DB8::7"_s, u"2001:db8::/32"_s, u"10.1.1.1/24"_s,
+                           u"10.1.1.10"_s}
+            << own;
+        QTest::newRow("address compared by value")
+            << "2001:DB8:0::7/128\n"_ba << QString() << QStringList{u"2001:DB8:0::7/128"_s}
+            << u"2001:db8::7"_s;
         QTest::newRow("account without addresses")
-            << QByteArray() << u"10.1.1.1"_s << QStringList{u"10.1.1.1"_s};
+            << QByteArray() << u"10.1.1.1"_s << QStringList{u"10.1.1.1"_s} << own;
     }
     void exchange()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, ips);
         QFETCH(QStringList, shown);
+        QFETCH(QString, own);
         logIn();
+        client->manager->myIp = own;
         answerWith(u"getauthips"_s, CannedResponse::withStatus(200, body));
         QSignalSpy reported(client->manager, &ProxyManager::finishedAuthorizeIp);
         client->click("bAuthIp");
@@ -69,6 +83,31 @@ private slots:
         silent.stall = true;
         QTest::newRow("time-out") << silent << true;
         QTest::newRow("own address unknown") << CannedResponse::withStatus(200) << false;
+        // Answers that once were written back as the account's list.
+        const auto ok = [](const QByteArray &body) {
+            return CannedResponse::withStatus(200, body);
+        };
+        QTest::newRow("HTML page") << ok("<html>\n<head><title>502 Bad Gateway</title></head>\n"
+                                         "</html>\n")
+                                   << true;
+        QTest::newRow("ERROR among addresses")
+            << ok("10.9.9.9\nERROR: database timeout\n10.8.8.8\n") << true;
+        QTest::newRow("NUL starts a middle line") << ok("10.9.9.9\n\0"
+                                                        "10.7.7.7\n10.8.8.8\n"_ba)
+                                                  << true;
+        QTest::newRow("not an address as the service means it") << ok("10.9.9.9\n127.1\n") << true;
+        CannedResponse unframed = ok("10.9.9.9\n10.8.8.8");
+        unframed.unframed = true;
+        unframed.resetAfterBody = true;
+        QTest::newRow("HTTP/1.0 without length, cut by a reset") << unframed << true;
+        CannedResponse shortened = ok("10.9.9.9\n10.8.8.8\n");
+        shortened.closeAfterBodyBytes = 9;
+        shortened.resetAfterBody = true;
+        QTest::newRow("short of its length, cut by a reset") << shortened << true;
+        CannedResponse chunked = ok("9\r\n10.9.9.9\n\r\n4\r\n10.8\r\n");
+        chunked.addHeader("Transfer-Encoding", "chunked");
+        chunked.resetAfterBody = true;
+        QTest::newRow("chunked, cut by a reset") << chunked << true;
     }
     // The account's list is replaced by what is sent: a list built from a failed read would
     // drop every other address.
@@ -133,6 +172,50 @@ private slots:
         QVERIFY(commands().size() <= sent + 2); // at most the round already in flight
         QCOMPARE(reported.size(), 0);
         QVERIFY(!client->log().contains(u"Authorized"_s));
+    }
+
+    void periodicHealth_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read refused") << u"getauthips"_s << "<html>\n"_ba
+                                      << u"could not read the authorized IP addresses (the answer "
+                                         "holds a line that is not an address: <html>)"_s;
+        QTest::newRow("update refused")
+            << u"setauthips"_s << "ERROR: list too long\n"_ba
+            << u"the service did not store the new list (ERROR: list too long)"_s;
+    }
+    // Periodic rounds are silent, but not about failing for good: one line when they start
+    // failing, one when they work again.
+    void periodicHealth()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, reason);
+        logIn();
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
+        client->manager->authPeriodMs = 300;
+        answerWith(command, CannedResponse::withStatus(200, answer));
+        QAction *periodic = client->child<QAction>("action_Ensure_my_IP_is_always_authorized");
+        periodic->trigger();
+        const auto rounds = [this] { return commands().count(u"getauthips"_s); };
+        QTRY_VERIFY_WITH_TIMEOUT(rounds() >= 3, 10000);
+        const QString failed = u"Keeping my IP authorized failed: "_s % reason % u"\n"_s;
+        QCOMPARE(client->log().count(failed), 1);
+        QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
+                 QStringList{u"10.2.2.2"_s});
+
+        env.service.setHandler({});
+        const qsizetype before = rounds();
+        QTRY_VERIFY_WITH_TIMEOUT(rounds() >= before + 3, 10000);
+        periodic->trigger();
+        const QString works = u"Keeping my IP authorized works again\n"_s;
+        QCOMPARE(client->log().count(works), 1);
+        QVERIFY(client->log().indexOf(works) > client->log().indexOf(failed));
+        QCOMPARE(client->log().count(u"Keeping my IP"_s), 2);
+        QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
+                 (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
     }
 
 private:

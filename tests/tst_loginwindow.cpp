@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -128,13 +129,13 @@ private slots:
         QSignalSpy logged(&client.login, &LoginWindow::logged);
         QVERIFY(!client.logIn(u"demo"_s, u"wrong"_s));
         auto *error = client.child<QLabel>("error_label");
-        QCOMPARE(error->text(), u"ERROR: Wrong username or password\r\n"_s);
+        QCOMPARE(error->text(), u"ERROR: Wrong username or password"_s);
         CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still wrong\n");
         slow.delayMs = 300;
         env.service.setHandler([slow](const ReceivedRequest &) { return std::optional(slow); });
         QTest::mouseClick(client.child<QPushButton>("pushButton"), Qt::LeftButton);
         QCOMPARE(error->text(), QString()); // cleared before any answer
-        QTRY_COMPARE(error->text(), u"ERROR: still wrong\n"_s);
+        QTRY_COMPARE(error->text(), u"ERROR: still wrong"_s);
 
         // With a field empty nothing is sent; a request of another client is the barrier.
         env.service.clearRequests();
@@ -148,6 +149,39 @@ private slots:
         QCOMPARE(logged.size(), 0);
         QVERIFY(client.login.isVisible());
         QVERIFY(!client.main.isVisible());
+    }
+    // Markup from the service must not be rendered (an image of /dev/zero would be read until
+    // memory runs out), and no text may push the fixed form's widgets about.
+    void errorIsOnePlainLine_data()
+    {
+        QTest::addColumn<CannedResponse>("answer");
+        QTest::addColumn<QString>("whole");
+        QTest::newRow("markup in the service's line")
+            << CannedResponse::withStatus(200, "ERROR: bad password <img src='/dev/zero'>\r\n")
+            << u"ERROR: bad password <img src='/dev/zero'>"_s;
+        CannedResponse status = CannedResponse::withStatus(500);
+        status.reason = "<img src=/dev/zero>";
+        QTest::newRow("markup in the status line")
+            << status << u"ERROR: Could not get the proxy list: HTTP 500 <img src=/dev/zero>"_s;
+    }
+    void errorIsOnePlainLine()
+    {
+        QFETCH(CannedResponse, answer);
+        QFETCH(QString, whole);
+        env.service.setHandler([=](const ReceivedRequest &) { return std::optional(answer); });
+        ClientUnderTest client(env);
+        const auto *error = client.child<QLabel>("error_label");
+        const QRect button = client.child<QPushButton>("pushButton")->geometry();
+        QVERIFY(!client.logIn());
+        client.login.grab(); // laid out and drawn as the user would see it
+        QCOMPARE(client.child<QPushButton>("pushButton")->geometry(), button);
+        // Shown literally, elided where it does not fit; the tooltip renders the whole text.
+        const QString shown = error->text();
+        QVERIFY(shown == whole || (shown.endsWith(u'…') && whole.startsWith(shown.chopped(1))));
+        QVERIFY(error->fontMetrics().horizontalAdvance(shown) <= error->contentsRect().width());
+        QTextDocument tip;
+        tip.setHtml(error->toolTip());
+        QCOMPARE(tip.toPlainText(), whole);
     }
     // Return in a field presses "Login"; of two quick presses the first good answer logs in and
     // the second no longer reaches the window.

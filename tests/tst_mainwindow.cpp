@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextEdit>
@@ -38,6 +39,11 @@ private slots:
     void shownWithLog()
     {
         ClientUnderTest client(env);
+        // A run killed in the middle of a line; this run's part must begin on a line of its own.
+        const QString killed = u"Testing proxy 127.0.0.1 on port 1... "_s;
+        QFile file(u"log.txt"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(killed.toLatin1()) > 0);
+        file.close();
         QVERIFY(client.logIn());
         MainWindow &main = client.main;
         QCOMPARE(main.size(), QSize(640, 480));
@@ -79,9 +85,8 @@ private slots:
         second.flushLog();
         const QString secondPart = second.findChild<QTextEdit *>(u"debugLog"_s)->toPlainText();
         QVERIFY(QDateTime::fromString(secondPart.section(u'\n', 0, 0), Qt::TextDate).isValid());
-        QFile file(u"log.txt"_s);
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        QCOMPARE(QString::fromUtf8(file.readAll()), first + secondPart);
+        QCOMPARE(QString::fromUtf8(file.readAll()), killed % u'\n' % first % secondPart);
         client.click("bCopyLog");
         QCOMPARE(clipboard->text(), first);
     }
@@ -102,9 +107,11 @@ private slots:
                                      << QStringList{u"10.0.0.1|3128|"_s, u"proxy.example|80|"_s};
         QTest::newRow("edges") << QStringList{u":80"_s, u"host:"_s}
                                << QStringList{u"|80|"_s, u"host||"_s};
-        QTest::newRow("malformed rows stay empty")
-            << QStringList{u"a:b:c"_s, u"nocolon"_s, QString(), u"[::1]:80"_s}
-            << QStringList{u"-|-|-"_s, u"-|-|-"_s, u"-|-|-"_s, u"-|-|-"_s};
+        // Rows of entries the tester cannot use show them, to carry their status.
+        QTest::newRow("unusable") << QStringList{u"a:b:c"_s, u"nocolon"_s, QString()}
+                                  << QStringList{u"a:b:c||"_s, u"nocolon||"_s, u"||"_s};
+        QTest::newRow("IPv6, control characters") << QStringList{u"[::1]:80"_s, u"a\rb:8\u202e0"_s}
+                                                  << QStringList{u"::1|80|"_s, u"a b|8\ufffd0|"_s};
     }
     void tableFill()
     {
@@ -125,6 +132,48 @@ private slots:
             shown << cells.join(u'|');
         }
         QCOMPARE(shown, rows);
+    }
+    // Whatever the failure text holds, the stale list gives way to it, and the log says so.
+    void failedRefresh_data()
+    {
+        QTest::addColumn<CannedResponse>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("404") << CannedResponse::withStatus(404)
+                             << u"ERROR: Could not get the proxy list: HTTP 404 Not Found"_s;
+        QTest::newRow("service's line")
+            << CannedResponse::withStatus(200, "ERROR: Suspended\r\n") << u"ERROR: Suspended"_s;
+    }
+    void failedRefresh()
+    {
+        QFETCH(CannedResponse, answer);
+        QFETCH(QString, shown);
+        ClientUnderTest client(env);
+        QVERIFY(client.logIn());
+        env.service.setHandler([=](const ReceivedRequest &) { return std::optional(answer); });
+        QSignalSpy refreshed(client.manager, &ProxyManager::finishedGetProxies);
+        client.click("bGetProxies");
+        QVERIFY(refreshed.wait(10000));
+        auto *table = client.child<QTableWidget>("tableWidget");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 0)->text(), shown);
+        QCOMPARE(table->columnSpan(0, 0), 3);
+        QVERIFY(client.log().endsWith(u"\nProxy list not refreshed: "_s % shown % u'\n'));
+        // A good list afterwards takes the whole table again.
+        client.main.getProxies({u"10.0.0.1:80"_s});
+        QCOMPARE(table->columnSpan(0, 0), 1);
+    }
+    // A long list fills in passes; a result for a row not filled yet still shows.
+    void longListFillsInPasses()
+    {
+        ClientUnderTest client(env);
+        const QStringList list(MainWindow::rowsPerPass + 10, u"127.0.0.1:3128"_s);
+        client.main.getProxies(list);
+        auto *table = client.child<QTableWidget>("tableWidget");
+        QCOMPARE(table->rowCount(), list.size());
+        client.main.finishedTestingProxy(
+            {u"127.0.0.1"_s, u"3128"_s, u"2"_s, u"5"_s, QString::number(list.size() - 2)});
+        QCOMPARE(table->item(list.size() - 2, 2)->text(), u"Timeout"_s);
+        QTRY_VERIFY(table->item(list.size() - 1, 2));
     }
     void quitEndsTheLoop_data()
     {

@@ -126,13 +126,28 @@ private slots:
         QTest::newRow("server down")
             << u"http://"_s + env.closedEntry() << CannedResponse() << QStringList{noResponse};
         QTest::newRow("no API_URL") << u" "_s << CannedResponse() << QStringList{noResponse};
+        QTest::newRow("self-signed certificate")
+            << env.tlsService.apiUrl().toString() << CannedResponse()
+            << QStringList{
+                   listFailed %
+                   u"TLS handshake failed: the certificate is self-signed, and untrusted"_s};
+        // The reason phrase is the server's own text: one line, bounded.
+        CannedResponse forged = answer(500, {});
+        forged.reason =
+            "Bad\rTesting proxy 6.6.6.6 on port 1... success! (2ms)\x1b" + QByteArray(1000, 'x');
+        row("HTTP reason made one bounded line", forged,
+            {listFailed %
+             u"HTTP 500 Bad Testing proxy 6.6.6.6 on port 1... success! (2ms)\ufffd"_s %
+             QString(113, u'x') % u"… (887 more characters)"_s});
         QByteArray body;
         QStringList many;
-        for (int i = 0; i < 100000; ++i) {
-            many << u"10.0.%1.%2:3128"_s.arg(i / 256).arg(i % 256);
+        for (int i = 0; i < ProxyManager::maxProxies; ++i) {
+            many << u"10.%1.%2.%3:3128"_s.arg(i / 65536).arg(i / 256 % 256).arg(i % 256);
             body += many.constLast().toLatin1() + "\r\n";
         }
-        row("100,000 entries", ok(body), many);
+        row("200,000 entries, the most a list may hold", ok(body), many);
+        row("one entry more is refused", ok(body + "1:1\n"),
+            {u"ERROR: The proxy list has more than 200000 entries; none was loaded."_s});
         row("100 MB body is cut off", ok(QByteArray(100 << 20, 'y')),
             {listFailed % u"the answer is too large"_s});
     }
@@ -161,6 +176,13 @@ private slots:
         QTest::newRow("first line, CR LF")
             << answer(200, "10.1.1.1\r\n10.2.2.2\r\n") << u"10.1.1.1"_s;
         QTest::newRow("IPv6, spaces") << answer(200, "  ::1 \n") << u"::1"_s;
+        QTest::newRow("IPv6 in canonical text")
+            << answer(200, "2001:DB8:0:0::a:F\n") << u"2001:db8::a:f"_s;
+        // Forms QHostAddress also takes, none of them one host's address as the service means it.
+        for (const char *text :
+             {"1", "127.1", "0x7f000001", "017700000001", "010.1.1.1", "10.1.1.1/32", "0.0.0.0",
+              "255.255.255.255", "::", "fe80::1%lo", "[::1]", "<html>"})
+            QTest::addRow("%s", text) << answer(200, QByteArray(text) + "\n") << QString();
         QTest::newRow("error line") << answer(200, "ERROR: wrong password\n") << QString();
         QTest::newRow("HTTP error") << answer(500, "10.1.1.1\n") << QString();
     }

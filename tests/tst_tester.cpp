@@ -1,4 +1,5 @@
 // The proxy tester through real tinyproxy instances and misbehaving fake proxies.
+#include "ProxyEntry.h"
 #include "ProxyManager.h"
 #include "TestEnvironment.h"
 
@@ -71,8 +72,14 @@ private slots:
         fake("11", page("11"), u"3"_s, u"11"_s);
         fake("refusal, untrimmed address", page((marker % u" 10.0.0.5 </b></p>"_s).toLatin1()),
              u"1"_s, u" 10.0.0.5 "_s);
-        fake("refusal without </b>", page((marker % u"10.0.0.5\n"_s).toLatin1()), u"1"_s,
-             u"10.0.0.5\n"_s);
+        // The address goes into one log line: a proxy must not be able to write lines of its own.
+        fake(
+            "refusal without </b>, line breaks",
+            page(
+                (marker % u"10.0.0.5\r\nTesting proxy 6.6.6.6 on port 1... success!"_s).toLatin1()),
+            u"1"_s, u"10.0.0.5  Testing proxy 6.6.6.6 on port 1... success!"_s);
+        fake("refused address bounded", page((marker % QString(5000, u'7')).toLatin1()), u"1"_s,
+             QString(176, u'7') % u"… (4824 more characters)"_s);
         fake("refusal with empty address probes", page((marker % u"</b>"_s).toLatin1()), u"3"_s,
              marker % u"</b>"_s);
         fake("100 MB answer is cut off", page(QByteArray(100 << 20, '1')), u"3"_s, QString());
@@ -131,9 +138,10 @@ private slots:
             << QStringList{u"start "_s + allowing, u"result 0"_s, u"start "_s + env.silentEntry(),
                            u"result 2"_s, u"end"_s};
         QTest::newRow("empty list ends at once") << QStringList() << QStringList{u"end"_s};
-        QTest::newRow("unusable entries skipped")
+        QTest::newRow("unusable entries report at once")
             << QStringList{QString(), allowing, u"a:b:c"_s}
-            << QStringList{u"start "_s + allowing, u"result 0"_s, u"end"_s};
+            << QStringList{u"result 5"_s, u"start "_s + allowing, u"result 0"_s, u"result 5"_s,
+                           u"end"_s};
     }
     void runSequence()
     {
@@ -144,7 +152,81 @@ private slots:
         run(proxies);
         QCOMPARE(events, expected);
         for (const QStringList &result : std::as_const(results))
-            QCOMPARE(proxies.value(result.at(4).toInt()), result.at(0) % u':' % result.at(1));
+            QCOMPARE(ProxyEntry::parse(proxies.value(result.at(4).toInt())).host, result.at(0));
+        QVERIFY(!manager->isTesting());
+    }
+    // An entry the tester cannot use is reported at once, without a request, and the run goes
+    // on; a bracketed IPv6 address is used.
+    void entries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("result"); // its start, as far as it is known
+        const QString port = QString::number(env.wrongPage.port());
+        const auto invalid = [](const char *name, const QString &entry, const QString &host,
+                                const QString &portText, const QString &problem) {
+            QTest::newRow(name) << entry
+                                << QStringList{host, portText, u"5"_s, u"0"_s, u"0"_s, problem};
+        };
+        const QString badPort = u"the port is not a number from 1 to 65535"_s;
+        invalid("negative port", u"127.0.0.1:-1"_s, u"127.0.0.1"_s, u"-1"_s, badPort);
+        invalid("port 0", u"127.0.0.1:0"_s, u"127.0.0.1"_s, u"0"_s, badPort);
+        const QString wrapped = QString::number(env.wrongPage.port() + 65536);
+        invalid("port past 65535 not wrapped", u"127.0.0.1:"_s + wrapped, u"127.0.0.1"_s, wrapped,
+                badPort);
+        invalid("empty host", u":"_s + port, QString(), port, u"the host is empty"_s);
+        invalid("empty entry", QString(), QString(), QString(), u"the entry is empty"_s);
+        invalid("two colons", u"a:b:"_s + port, u"a:b:"_s + port, QString(),
+                u"more than one colon"_s);
+        invalid("no colon", u"127.0.0.1"_s, u"127.0.0.1"_s, QString(),
+                u"there is no colon between host and port"_s);
+        invalid("bracketed IPv4", u"[127.0.0.1]:"_s + port, u"[127.0.0.1]:"_s + port, QString(),
+                u"the bracketed host is not an IPv6 address"_s);
+        invalid("line break in host", u"127.0.0.1\r:"_s + port, u"127.0.0.1 "_s, port,
+                u"the host holds spaces or control characters"_s);
+        QTest::newRow("bracketed IPv6")
+            << u"[::1]:"_s + QString::number(env.allowingProxy.port())
+            << QStringList{u"::1"_s, QString::number(env.allowingProxy.port()), u"0"_s};
+    }
+    void entries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QStringList, result);
+        if (result.at(2) == u"0" && !env.allowingProxy.listensOnIpv6())
+            QSKIP("no IPv6 loopback on this machine");
+        run({entry, env.allowingEntry()});
+        const QStringList first =
+            result.at(2) == u"5"
+                ? QStringList{u"result 5"_s}
+                : QStringList{u"start "_s + result.mid(0, 2).join(u':'), u"result 0"_s};
+        QCOMPARE(events,
+                 first + (QStringList{u"start "_s + env.allowingEntry(), u"result 0"_s, u"end"_s}));
+        QCOMPARE(results.at(0).mid(0, result.size()), result);
+        QCOMPARE(env.wrongPage.requestCount(), 0);
+    }
+    void manyInvalidEntries_data()
+    {
+        QTest::addColumn<int>("stopAt"); // index of the result that asks for a stop; -1: none
+        QTest::newRow("all reported, in order") << -1;
+        QTest::newRow("stopped after some passes") << 150;
+    }
+    // A long list of unusable entries does not hold the event loop, and a stop ends it.
+    void manyInvalidEntries()
+    {
+        QFETCH(int, stopAt);
+        connect(manager, &ProxyManager::finishedTestingProxy, this,
+                [this, stopAt](const QStringList &r) {
+                    if (r.at(4).toInt() == stopAt)
+                        manager->stop(false);
+                });
+        manager->proxies = QStringList(300, u"nocolon"_s) << env.allowingEntry();
+        manager->startTesting();
+        QVERIFY(results.size() < 300);
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"end"_s), 20000);
+        QCOMPARE(results.size(), stopAt < 0 ? 301 : stopAt + 1);
+        for (int i = 0; i < results.size(); ++i)
+            QCOMPARE(results.at(i).at(4), QString::number(i));
+        QCOMPARE(events.count(u"end"_s), 1);
+        QCOMPARE(events.constLast(), u"end"_s);
         QVERIFY(!manager->isTesting());
     }
     // Stopped while the probe is out: that proxy still reports, the next one is not tested.

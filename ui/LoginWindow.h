@@ -30,13 +30,21 @@ public:
 signals:
     void logged();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     void on_pushButton_clicked();
     void loginFinished(const QStringList &list);
     void Finished(int requestId, bool error);
 
 private:
+    void showError(const QString &text);
+    void fitError();
+
     Ui::LoginWindow *ui;
+    // The error as received; the label shows as much of it as fits on one line.
+    QString errorText;
     QByteArray logoData;
     LogoFetcher *logoFetcher = nullptr;
     int logoRequestId = 0;

@@ -1,7 +1,9 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "ProxyEntry.h"
 #include "ProxyManager.h"
+#include "SafeText.h"
 #include "WindowPlacement.h"
 
 #include <QApplication>
@@ -13,6 +15,9 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -22,6 +27,31 @@ QTableWidgetItem *readOnlyItem(const QString &text)
     auto *item = new QTableWidgetItem(text);
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
+}
+
+// Laying out one long paragraph can block the window for minutes; the view gets the head of
+// such a message and a note of what is left out.
+QString shownInView(const QString &message)
+{
+    if (message.size() <= MainWindow::maxViewMessageChars)
+        return message;
+    qsizetype keep = MainWindow::maxViewMessageChars;
+    if (message.at(keep - 1).isHighSurrogate())
+        --keep;
+    return message.first(keep) % u"… ["_s % QString::number(message.size() - keep) %
+           u" more characters in log.txt and in \"Copy debug log\"]"_s %
+           (message.endsWith(u'\n') ? u"\n"_s : QString());
+}
+
+// The list text as the window shows it: one line, bounded.
+QString cellText(const QString &text)
+{
+    constexpr int maxChars = 200;
+    // Nearly every entry is short printable ASCII; a long list should not pay for a copy.
+    const bool plain =
+        text.size() <= maxChars &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; });
+    return plain ? text : SafeText::singleLine(text, maxChars);
 }
 
 } // namespace
@@ -35,6 +65,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     logFlush.setSingleShot(true);
     logFlush.setInterval(0);
     connect(&logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
+    tableFill.setSingleShot(true);
+    tableFill.setInterval(0);
+    connect(&tableFill, &QTimer::timeout, this, [this] { fillRows(filledRows + rowsPerPass); });
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);
@@ -77,6 +110,8 @@ void MainWindow::initAndShow()
 
     logFile.setFileName(u"log.txt"_s);
     const bool logOpen = logFile.open(QIODevice::Append | QIODevice::Text);
+    if (logOpen)
+        startRunBlockOnItsOwnLine();
     appendLog(QDateTime::currentDateTime().toString(Qt::TextDate) % u"\n"_s);
     if (!logOpen)
         appendLog(u"Could not open log.txt, this log is not saved: "_s % logFile.errorString() %
@@ -92,15 +127,35 @@ void MainWindow::initAndShow()
     connect(proxyManager, &ProxyManager::authorizeIpFailed, this, [this](const QString &reason) {
         appendLog(u"Authorizing my IP failed: "_s % reason % u"\n"_s);
     });
+    connect(proxyManager, &ProxyManager::periodicAuthorizationFailed, this,
+            [this](const QString &reason) {
+                appendLog(u"Keeping my IP authorized failed: "_s % reason % u"\n"_s);
+            });
+    connect(proxyManager, &ProxyManager::periodicAuthorizationRecovered, this,
+            [this] { appendLog(u"Keeping my IP authorized works again\n"_s); });
 
     getProxies(proxyManager->proxies);
 }
 
+// A run killed in the middle of a line leaves log.txt without its last line end; the next
+// run's date line must not be glued to that line.
+void MainWindow::startRunBlockOnItsOwnLine()
+{
+    const qint64 size = logFile.size();
+    if (size == 0)
+        return;
+    QFile reader(logFile.fileName());
+    if (!reader.open(QIODevice::ReadOnly) || !reader.seek(size - 1) || reader.read(1) == "\n")
+        return;
+    logFile.write("\n");
+}
+
 void MainWindow::appendLog(const QString &message)
 {
+    runLog += message;
     // The view takes the messages of one event-loop pass in one insertion: laying the text
     // out again for each of them would cost more than everything else a test run does.
-    pendingLog += message;
+    pendingLog += shownInView(message);
     if (!logFlush.isActive())
         logFlush.start();
 
@@ -128,17 +183,54 @@ void MainWindow::flushLog()
 void MainWindow::getProxies(const QStringList &list)
 {
     QTableWidget *table = ui->tableWidget;
-    table->setUpdatesEnabled(false);
+    tableFill.stop();
+    fillList.clear();
+    filledRows = 0;
+    paintedRows.clear();
+    table->clearSpans();
+    // The manager's only answer holding "ERROR" is a failure, whatever colons the text has.
+    if (list.size() == 1 && list.first().contains(u"ERROR")) {
+        showListFailure(list.first());
+        return;
+    }
     table->setRowCount(int(list.size()));
-    for (int row = 0; row < list.size(); ++row) {
-        const QStringList parts = list.at(row).split(u':');
-        if (parts.size() != 2)
-            continue;
-        table->setItem(row, 0, readOnlyItem(parts.at(0)));
-        table->setItem(row, 1, readOnlyItem(parts.at(1)));
-        table->setItem(row, 2, readOnlyItem(QString()));
+    fillList = list;
+    fillRows(rowsPerPass);
+}
+
+// Fills the rows up to end; a long list's remaining rows follow on the next passes of the
+// event loop, so that no pass blocks the window for long.
+void MainWindow::fillRows(int end)
+{
+    tableFill.stop();
+    QTableWidget *table = ui->tableWidget;
+    end = qMin(end, int(fillList.size()));
+    table->setUpdatesEnabled(false);
+    // Every row gets its items, so that an entry the tester cannot use can show so.
+    for (; filledRows < end; ++filledRows) {
+        const ProxyEntry entry = ProxyEntry::parse(fillList.at(filledRows));
+        table->setItem(filledRows, 0, readOnlyItem(cellText(entry.host)));
+        table->setItem(filledRows, 1, readOnlyItem(cellText(entry.portText)));
+        table->setItem(filledRows, 2, readOnlyItem(QString()));
     }
     table->setUpdatesEnabled(true);
+    if (filledRows < fillList.size())
+        tableFill.start();
+    else
+        fillList.clear();
+}
+
+// One row with the whole text across the table, in place of a stale list.
+void MainWindow::showListFailure(const QString &text)
+{
+    const QString line = SafeText::singleLine(text.trimmed(), 1000);
+    QTableWidget *table = ui->tableWidget;
+    table->setRowCount(1);
+    table->setItem(0, 0, readOnlyItem(line));
+    delete table->takeItem(0, 1);
+    delete table->takeItem(0, 2);
+    table->setSpan(0, 0, 1, 3);
+    appendLog(u"Proxy list not refreshed: "_s % line % u"\n"_s);
 }
 
 void MainWindow::on_bCopyProxies_clicked()
@@ -148,8 +240,7 @@ void MainWindow::on_bCopyProxies_clicked()
 
 void MainWindow::on_bCopyLog_clicked()
 {
-    flushLog();
-    QApplication::clipboard()->setText(ui->debugLog->toPlainText(), QClipboard::Clipboard);
+    QApplication::clipboard()->setText(runLog, QClipboard::Clipboard);
 }
 
 void MainWindow::on_actionExit_triggered()
@@ -188,6 +279,10 @@ void MainWindow::authorizeIp(const QStringList &ips)
 
 void MainWindow::paintRow(int row, const QColor &colour)
 {
+    // A failure row is no proxy's row: a late result must not colour it.
+    if (!ui->tableWidget->item(row, 2))
+        return;
+    paintedRows.append(row);
     for (int column = 0; column < 3; ++column) {
         if (QTableWidgetItem *item = ui->tableWidget->item(row, column))
             item->setBackground(QBrush(colour));
@@ -196,11 +291,15 @@ void MainWindow::paintRow(int row, const QColor &colour)
 
 void MainWindow::on_bTestProxies_clicked()
 {
-    for (int row = 0; row < proxyManager->proxies.size(); ++row) {
+    // Only rows that show a result need clearing: touching every row of a long list would
+    // cost seconds and hundreds of MB before the first request.
+    const QList<int> rows = std::exchange(paintedRows, {});
+    for (const int row : rows) {
         if (QTableWidgetItem *status = ui->tableWidget->item(row, 2))
             status->setText(QString());
         paintRow(row, QColor(255, 255, 255, 255));
     }
+    paintedRows.clear();
     ui->bTestProxies->hide();
     ui->bStopTesting->show();
     ui->bStopTesting->setFocus();
@@ -229,7 +328,8 @@ void MainWindow::stopTest(bool force)
 
 void MainWindow::startTestingProxy(const QStringList &proxy)
 {
-    appendLog(u"Testing proxy "_s % proxy.value(0) % u" on port "_s % proxy.value(1) % u"... "_s);
+    appendLog(u"Testing proxy "_s % cellText(proxy.value(0)) % u" on port "_s %
+              cellText(proxy.value(1)) % u"... "_s);
 }
 
 void MainWindow::finishedTestingProxy(const QStringList &result)
@@ -260,11 +360,22 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
         appendLog(u"connection error: test failed even without a proxy\n"_s);
         status = u"Connection Error"_s;
         colour = QColor(220, 220, 0, 255);
+    } else if (code == u"5") {
+        // The entry as listed (reported at once, so the list is still the one tested): host
+        // and port alone would lose brackets and extra colons.
+        const QString entry = proxyManager->proxies.value(result.value(4).toInt());
+        appendLog(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
+                  u"\n"_s);
+        status = u"Invalid entry"_s;
+        colour = QColor(160, 160, 160, 255);
     } else {
         return;
     }
 
     const int row = result.value(4).toInt();
+    // The tester may report an unusable entry before its row's turn to be filled.
+    if (row >= filledRows && row < fillList.size())
+        fillRows(row + 1);
     paintRow(row, colour);
     QTableWidgetItem *statusItem = ui->tableWidget->item(row, 2);
     if (!statusItem)

@@ -26,6 +26,11 @@ public:
     // Puts the messages appended since the last event-loop pass into the view now.
     void flushLog();
 
+    // What one message may put in the view; log.txt and "Copy debug log" keep all of it.
+    static constexpr qsizetype maxViewMessageChars = 4000;
+    // Rows of the proxy table filled in one pass of the event loop.
+    static constexpr int rowsPerPass = 20000;
+
     ProxyManager *proxyManager = nullptr;
 
 public slots:
@@ -53,11 +58,22 @@ private slots:
 
 private:
     void paintRow(int row, const QColor &colour);
+    void fillRows(int end);
+    void showListFailure(const QString &text);
+    void startRunBlockOnItsOwnLine();
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
     QFile logFile;
     QString pendingLog;
+    // Every message of this run, unshortened, for "Copy debug log".
+    QString runLog;
+    // The list being shown and how many of its rows hold their items yet.
+    QStringList fillList;
+    int filledRows = 0;
+    QTimer tableFill;
+    // Rows coloured by a result since the table was filled or last reset.
+    QList<int> paintedRows;
     QTimer logFlush;
 };

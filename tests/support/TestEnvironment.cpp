@@ -21,6 +21,9 @@ bool TestEnvironment::start()
         if (!s->listen())
             return fail(u"cannot listen: "_s + s->errorString());
     }
+    if (!tlsService.listenTls(QStringLiteral(PM_TEST_TLS_DIR "/self-signed.crt"),
+                              QStringLiteral(PM_TEST_TLS_DIR "/self-signed.key")))
+        return fail(u"cannot listen for TLS: "_s + tlsService.errorString());
 #ifdef Q_OS_WIN
     const bool withProxies = tinyproxyAvailable();
 #else

@@ -50,6 +50,8 @@ public:
     DemoService silentListener;
     // Answers every request with 200 and wrongPageBody().
     DemoService wrongPage;
+    // The service over TLS with a self-signed certificate, which clients rightly refuse.
+    DemoService tlsService;
     // Was free when start() ran; nothing listens there.
     quint16 closedPort = 0;
 

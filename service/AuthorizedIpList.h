@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The account's authorized addresses as a getauthips answer gives them. The list is written
+// back whole by setauthips, so a read counts only when every line is understood: anything
+// else (an error page, an "ERROR" line, a NUL byte, a body that may have been cut off) fails.
+class AuthorizedIpList
+{
+public:
+    // complete: the body is known to have arrived whole (its Content-Length was reached).
+    // Otherwise it must end with a line end to count as whole.
+    static AuthorizedIpList parse(const QByteArray &body, bool complete);
+
+    bool isValid() const { return problem.isEmpty(); }
+    // The address is listed by itself, with or without a full-length prefix; a network that
+    // merely contains it does not count, as the service may not match by network.
+    bool holds(const QHostAddress &address) const;
+
+    // Each non-blank line, trimmed, exactly as read.
+    QStringList entries;
+    // Empty when the read counts; otherwise why not, in English, on one line.
+    QString problem;
+
+private:
+    struct Parsed
+    {
+        QHostAddress address;
+        int prefixLength = -1;
+    };
+    QList<Parsed> parsed;
+};
