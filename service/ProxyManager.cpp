@@ -145,7 +145,8 @@ void ProxyManager::requestProxies()
 
 void ProxyManager::requestMyIp()
 {
-    sendApiRequest(ApiCommand::GetMyIp, {});
+    if (sendApiRequest(ApiCommand::GetMyIp, {}))
+        ++myIpRequestsOut;
 }
 
 void ProxyManager::requestAuthIps(bool callEmit)
@@ -304,6 +305,9 @@ void ProxyManager::handleMyIp(QNetworkReply *reply)
         myIpFailure =
             u"the service's answer is not an address: "_s % SafeText::singleLine(line, 80);
     myIp = canonical.isEmpty() ? u""_s : canonical;
+    if (myIpRequestsOut > 0)
+        --myIpRequestsOut;
+    emit finishedMyIp();
 }
 
 void ProxyManager::handleAuthIps(QNetworkReply *reply)

@@ -48,6 +48,8 @@ public:
     int apiTimeoutMs = 0;
 
     bool isTesting() const;
+    // A getmyip request is still out: myIp may not be this login's answer yet.
+    bool isMyIpPending() const { return myIpRequestsOut > 0; }
 
     // Bodies past these sizes are cut off unread: the access manager would buffer them whole.
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
@@ -58,6 +60,8 @@ public:
 
 signals:
     void finishedGetProxies(const QStringList &result);
+    // A getmyip answer (or its failure) was handled; myIp holds the outcome.
+    void finishedMyIp();
     void finishedTestingProxy(const QStringList &result);
     void finishedAuthorizeIp(const QStringList &ips);
     void startTestingProxy(const QStringList &proxy);
@@ -125,6 +129,7 @@ private:
     bool periodicFailing = false;
     // Why myIp is empty, for the periodic rounds' report.
     QString myIpFailure;
+    int myIpRequestsOut = 0;
 
     // Proxy under test, kept when its request is sent.
     QString testHost;

@@ -90,6 +90,31 @@ private slots:
         client.click("bCopyLog");
         QCOMPARE(clipboard->text(), first);
     }
+    // The address may answer after the list: its line waits for it rather than staying empty.
+    void addressAnsweringAfterListIsLogged_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("address") << "127.0.0.1\r\n"_ba << u"Your IP address: 127.0.0.1"_s;
+        QTest::newRow("no address") << "ERROR: busy\r\n"_ba << u"Your IP address: "_s;
+    }
+    void addressAnsweringAfterListIsLogged()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, line);
+        CannedResponse slowIp = CannedResponse::withStatus(200, answer);
+        slowIp.delayMs = 300;
+        env.service.setHandler([slowIp](const ReceivedRequest &r) {
+            return r.queryValue(u"command"_s) == u"getmyip" ? std::optional(slowIp) : std::nullopt;
+        });
+        ClientUnderTest client(env);
+        QVERIFY(client.logIn());
+        QVERIFY(client.manager->isMyIpPending());
+        QCOMPARE(client.log().count(u'\n'), 1); // the date line only
+        QTRY_COMPARE(client.log().count(u'\n'), 2);
+        QCOMPARE(client.log().section(u'\n', 1, 1), line);
+        QVERIFY(!client.manager->isMyIpPending());
+    }
     void unopenableLogFileIsReported()
     {
         ClientUnderTest client(env);

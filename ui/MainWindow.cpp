@@ -116,7 +116,17 @@ void MainWindow::initAndShow()
     if (!logOpen)
         appendLog(u"Could not open log.txt, this log is not saved: "_s % logFile.errorString() %
                   u"\n"_s);
-    appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+    // The address and the list are asked for together and may answer in either order.
+    if (proxyManager->isMyIpPending()) {
+        myIpWait = connect(proxyManager, &ProxyManager::finishedMyIp, this, [this] {
+            if (proxyManager->isMyIpPending())
+                return;
+            disconnect(myIpWait);
+            appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+        });
+    } else {
+        appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+    }
 
     connect(proxyManager, &ProxyManager::finishedTestingProxy, this,
             &MainWindow::finishedTestingProxy);

@@ -73,6 +73,8 @@ private:
     QStringList fillList;
     int filledRows = 0;
     QTimer tableFill;
+    // Logs the address once the getmyip answer of this login is in.
+    QMetaObject::Connection myIpWait;
     // Rows coloured by a result since the table was filled or last reset.
     QList<int> paintedRows;
     QTimer logFlush;
