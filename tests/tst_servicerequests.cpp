@@ -4,6 +4,7 @@
 
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -157,6 +158,10 @@ private slots:
         QFETCH(QString, apiUrl);
         QFETCH(CannedResponse, response);
         QFETCH(QStringList, payload);
+        if (apiUrl == env.tlsService.apiUrl().toString() &&
+            QSslSocket::activeBackend() != u"openssl"_s)
+            QSKIP("the TLS test server needs the OpenSSL backend: with Schannel it closes the "
+                  "connection before the client sees its certificate");
         QCOMPARE(requestList(), env.demoProxies());
         if (!apiUrl.isEmpty())
             manager->apiUrl = apiUrl.trimmed();

@@ -120,7 +120,8 @@ private slots:
     }
     void getProxiesDuringRun()
     {
-        logInWith({env.allowingEntry(), env.silentEntry()});
+        // Proxies of the test's own process, so that the case needs no tinyproxy.
+        logInWith({env.wrongPageEntry(), env.silentEntry()});
         QSignalSpy started(client->manager, &ProxyManager::startTestingProxy);
         client->click("bTestProxies");
         QTRY_COMPARE(started.size(), 2);

@@ -191,6 +191,8 @@ private slots:
     {
         QFETCH(QString, entry);
         QFETCH(QStringList, result);
+        // Every row ends with a good proxy, which shows that the run goes on.
+        PM_SKIP_WITHOUT_TINYPROXY();
         if (result.at(2) == u"0" && !env.allowingProxy.listensOnIpv6())
             QSKIP("no IPv6 loopback on this machine");
         run({entry, env.allowingEntry()});
