@@ -15,6 +15,7 @@ void AppConfig::applyTo(ProxyManager *manager, LoginWindow *login, MainWindow *m
         manager->apiUrl = apiUrl;
     if (!pingUrl.isEmpty())
         manager->pingUrl = pingUrl;
+    main->setParallelTests(parallelTests);
     if (!titleText.isEmpty()) {
         main->setWindowTitle(titleText);
         login->setWindowTitle(titleText);

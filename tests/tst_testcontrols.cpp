@@ -5,7 +5,11 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTest>
 
@@ -27,11 +31,24 @@ private slots:
     void init() { env.reset(); }
     void cleanup() { client.reset(); }
 
+    void runShowsEveryOutcome_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QString>("progress"); // seen while the silent proxy is under test
+        QTest::newRow("one at a time") << 1 << u"Testing: 2 of 5: Up 1, Access Denied 1 · about"_s;
+        QTest::newRow("four at once")
+            << 4 << u"Testing: 4 of 5: Up 1, Access Denied 1, Error 1, Invalid entry 1 · about"_s;
+    }
     void runShowsEveryOutcome()
     {
+        QFETCH(int, parallel);
+        QFETCH(QString, progress);
         logInWith({env.allowingEntry(), env.refusingEntry(), env.silentEntry(),
                    env.wrongPageEntry(), u"127.0.0.1:-1"_s});
+        client->manager->timeoutMs = 2000;
+        client->child<QSpinBox>("sbParallelTests")->setValue(parallel);
         QSignalSpy ended(client->manager, &ProxyManager::finishedTest);
+        QSignalSpy shown(client->main.statusBar(), &QStatusBar::messageChanged);
         client->click("bTestProxies");
         QVERIFY(!button("bTestProxies")->isVisible());
         QVERIFY(button("bStopTesting")->isVisible());
@@ -47,23 +64,50 @@ private slots:
         QCOMPARE(rowState(3), u"Error on "_s % red);
         QCOMPARE(rowState(4), u"Invalid entry on "_s % grey);
 
-        const QStringList lines = client->log().split(u'\n');
+        QStringList lines = client->log().split(u'\n');
         const auto testing = [](const QString &entry) -> QString {
             const QStringList parts = entry.split(u':');
             return u"Testing proxy "_s % parts.at(0) % u" on port "_s % parts.at(1) % u"... "_s;
         };
-        QVERIFY(lines.at(2).startsWith(testing(env.allowingEntry()) % u"success! ("_s));
-        QVERIFY(lines.at(2).endsWith(u"ms)"_s));
-        QCOMPARE(
-            lines.mid(3),
-            (QStringList{testing(env.refusingEntry()) %
-                             u"IP not authorized: 127.0.0.1 (please authorize and wait 1 min)"_s,
-                         testing(env.silentEntry()) % u"timeout"_s,
-                         testing(env.wrongPageEntry()) %
-                             u"error, please send full response to support:"_s,
-                         QString::fromLatin1(TestEnvironment::wrongPageBody()),
-                         u"Invalid entry 127.0.0.1:-1: the port is not a number from 1 to 65535"_s,
-                         {}}));
+        const QString upStart = testing(env.allowingEntry()) % u"success! ("_s;
+        const QString up = lines.takeAt(lines.indexOf(
+            QRegularExpression(u"^"_s % QRegularExpression::escape(upStart) % u"\\d+ms\\)$"_s)));
+        const QString error =
+            testing(env.wrongPageEntry()) % u"error, please send full response to support:"_s;
+        const QString timeout = testing(env.silentEntry()) % u"timeout"_s;
+        QStringList expected{
+            testing(env.refusingEntry()) %
+                u"IP not authorized: 127.0.0.1 (please authorize and wait 1 min)"_s,
+            timeout,
+            error,
+            QString::fromLatin1(TestEnvironment::wrongPageBody()),
+            u"Invalid entry 127.0.0.1:-1: the port is not a number from 1 to 65535"_s,
+            {}};
+        if (parallel == 1) {
+            QVERIFY(client->log().split(u'\n').at(2) == up);
+            QCOMPARE(lines.mid(2), expected);
+        } else {
+            // Whole lines in the order the results came: the time-out last.
+            QCOMPARE(lines.at(lines.size() - 2), timeout);
+            QCOMPARE(lines.indexOf(expected.at(3)), lines.indexOf(error) + 1);
+            QStringList got = lines.mid(2);
+            got.sort();
+            expected.sort();
+            QCOMPARE(got, expected);
+        }
+
+        const auto messages = [&shown] {
+            QStringList texts;
+            for (const QList<QVariant> &args : std::as_const(shown))
+                texts << args.at(0).toString();
+            return texts;
+        };
+        QVERIFY2(messages().filter(progress).size() >= 1, qPrintable(messages().join(u'|')));
+        const QString summary = client->main.statusBar()->currentMessage();
+        QVERIFY2(summary.startsWith(u"Tested 5 of 5: Up 1, Access Denied 1, Timeout 1, Error 1, "
+                                    u"Invalid entry 1 in "_s),
+                 qPrintable(summary));
+        QCOMPARE(client->main.findChild<QSystemTrayIcon *>()->toolTip(), summary);
 
         // With the ping page down even a working proxy fails: the fault is on this side.
         client->manager->pingUrl = u"http://"_s % env.closedEntry() % u"/ping"_s;
@@ -116,12 +160,25 @@ private slots:
         QCOMPARE(rowState(0), u" on "_s % white);
         QCOMPARE(changes.size(), 4);
     }
+    void getProxiesDuringRun_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QString>("logEnd"); // after the refill
+        QTest::newRow("one at a time") << 1 << u"... not finished, the list was refreshed\n"_s;
+        QTest::newRow("four at once") << 4 << u"ms)\n"_s;
+    }
     void getProxiesDuringRun()
     {
+        QFETCH(int, parallel);
+        QFETCH(QString, logEnd);
         logInWith({env.allowingEntry(), env.silentEntry()});
+        client->manager->timeoutMs = 3000;
+        client->child<QSpinBox>("sbParallelTests")->setValue(parallel);
         QSignalSpy started(client->manager, &ProxyManager::startTestingProxy);
+        QSignalSpy results(client->manager, &ProxyManager::finishedTestingProxy);
         client->click("bTestProxies");
         QTRY_COMPARE(started.size(), 2);
+        QTRY_COMPARE(results.size(), 1);
         // The refill removes row 1 before the stopped run's result for it arrives.
         env.service.setProxies(TestEnvironment::demoUser(), {env.wrongPageEntry()});
         QSignalSpy refilled(client->manager, &ProxyManager::finishedGetProxies);
@@ -133,10 +190,15 @@ private slots:
         QCOMPARE(ended.size(), 0);
         QCOMPARE(table()->rowCount(), 1);
         QCOMPARE(rowState(0), u" on none"_s); // a fresh row
+        // The old run's time-out is neither shown nor logged: its list is gone.
         QVERIFY(ended.wait(10000));
         QVERIFY(ready());
-        QCOMPARE(table()->rowCount(), 1);
-        QVERIFY(client->log().endsWith(u"timeout\n"_s));
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(rowState(0), u" on none"_s);
+        QVERIFY2(client->log().endsWith(logEnd), qPrintable(client->log().right(80)));
+        client->click("bTestProxies");
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 10000);
+        QCOMPARE(rowState(0), u"Error on "_s % red);
     }
     // One long line of an error page stays whole in log.txt and on the clipboard; the view
     // shows its head, as laying out the whole line froze the window for minutes.

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QMenu>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -54,6 +55,17 @@ QString cellText(const QString &text)
     return plain ? text : SafeText::singleLine(text, maxChars);
 }
 
+const QString outcomeNames[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
+                                u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
+
+QString duration(qint64 ms)
+{
+    if (ms < 60000)
+        return QString::number(double(ms) / 1000, 'f', 1) % u" s"_s;
+    const qint64 seconds = (ms + 500) / 1000;
+    return QString::number(seconds / 60) % u" min "_s % QString::number(seconds % 60) % u" s"_s;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -68,6 +80,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     tableFill.setSingleShot(true);
     tableFill.setInterval(0);
     connect(&tableFill, &QTimer::timeout, this, [this] { fillRows(filledRows + rowsPerPass); });
+    progressUpdate.setSingleShot(true);
+    progressUpdate.setInterval(250);
+    connect(&progressUpdate, &QTimer::timeout, this, &MainWindow::showProgress);
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);
@@ -180,8 +195,16 @@ void MainWindow::flushLog()
     bar->setValue(bar->maximum());
 }
 
+void MainWindow::setParallelTests(int count)
+{
+    ui->sbParallelTests->setValue(count);
+}
+
 void MainWindow::getProxies(const QStringList &list)
 {
+    // The results of a run over the old list are dropped: its open line gets no result.
+    if (std::exchange(startTextOpen, false))
+        appendLog(u"not finished, the list was refreshed\n"_s);
     QTableWidget *table = ui->tableWidget;
     tableFill.stop();
     fillList.clear();
@@ -303,6 +326,13 @@ void MainWindow::on_bTestProxies_clicked()
     ui->bTestProxies->hide();
     ui->bStopTesting->show();
     ui->bStopTesting->setFocus();
+    runConcurrency = ui->sbParallelTests->value();
+    runTotal = int(proxyManager->proxies.size());
+    runDone = 0;
+    std::fill(std::begin(runOutcomes), std::end(runOutcomes), 0);
+    runClock.start();
+    showProgress();
+    proxyManager->testConcurrency = runConcurrency;
     proxyManager->startTesting();
 }
 
@@ -326,53 +356,96 @@ void MainWindow::stopTest(bool force)
     proxyManager->stop(force);
 }
 
+QString MainWindow::startText(const QString &host, const QString &port)
+{
+    return u"Testing proxy "_s % cellText(host) % u" on port "_s % cellText(port) % u"... "_s;
+}
+
+// With one test at a time the start text goes out at once; with more, results of other
+// proxies would land between it and its own result, so the whole line waits for the result.
 void MainWindow::startTestingProxy(const QStringList &proxy)
 {
-    appendLog(u"Testing proxy "_s % cellText(proxy.value(0)) % u" on port "_s %
-              cellText(proxy.value(1)) % u"... "_s);
+    if (runConcurrency > 1)
+        return;
+    appendLog(startText(proxy.value(0), proxy.value(1)));
+    startTextOpen = true;
+}
+
+QString MainWindow::runCounts() const
+{
+    QStringList counts;
+    for (int outcome = 0; outcome < outcomeCount; ++outcome) {
+        if (runOutcomes[outcome] > 0)
+            counts << outcomeNames[outcome] % u' ' % QString::number(runOutcomes[outcome]);
+    }
+    return QString::number(runDone) % u" of "_s % QString::number(runTotal) %
+           (counts.isEmpty() ? QString() : u": "_s % counts.join(u", "_s));
+}
+
+void MainWindow::showProgress()
+{
+    QString left = u"estimating the time left"_s;
+    if (runDone > 0) {
+        const qint64 elapsed = runClock.elapsed();
+        left = u"about "_s % duration(elapsed * (runTotal - runDone) / runDone) % u" left"_s;
+    }
+    ui->statusBar->showMessage(u"Testing: "_s % runCounts() % u" · "_s % left);
 }
 
 void MainWindow::finishedTestingProxy(const QStringList &result)
 {
     const QString code = result.value(2);
+    const int row = result.value(4).toInt();
+    // The whole line at once when tests overlap; the entry as listed gives the same words as
+    // its start signal.
+    QString lineStart;
+    if (code != u"5" && runConcurrency > 1) {
+        const ProxyEntry entry = ProxyEntry::parse(proxyManager->proxies.value(row));
+        lineStart = startText(entry.host, entry.portText);
+    }
+    startTextOpen = false;
+    const auto logResult = [this, &lineStart](const QString &text) { appendLog(lineStart % text); };
     QString status;
     QColor colour;
     if (code == u"0") {
-        appendLog(u"success! ("_s % result.value(3) % u"ms)\n"_s);
+        logResult(u"success! ("_s % result.value(3) % u"ms)\n"_s);
         status = u"Up"_s;
         if (result.value(1).toInt() != proxyManager->defaultPort)
             status += u" on "_s % result.value(1);
         colour = QColor(0, 200, 0, 255);
     } else if (code == u"1") {
-        appendLog(u"IP not authorized: "_s % result.value(5) %
+        logResult(u"IP not authorized: "_s % result.value(5) %
                   u" (please authorize and wait 1 min)\n"_s);
         status = u"Access Denied"_s;
         colour = QColor(220, 220, 0, 255);
     } else if (code == u"2") {
-        appendLog(u"timeout\n"_s);
+        logResult(u"timeout\n"_s);
         status = u"Timeout"_s;
         colour = QColor(200, 0, 0, 255);
     } else if (code == u"3") {
-        appendLog(u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s);
+        logResult(u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s);
         status = u"Error"_s;
         colour = QColor(200, 0, 0, 255);
     } else if (code == u"4") {
-        appendLog(u"connection error: test failed even without a proxy\n"_s);
+        logResult(u"connection error: test failed even without a proxy\n"_s);
         status = u"Connection Error"_s;
         colour = QColor(220, 220, 0, 255);
     } else if (code == u"5") {
         // The entry as listed (reported at once, so the list is still the one tested): host
         // and port alone would lose brackets and extra colons.
         const QString entry = proxyManager->proxies.value(result.value(4).toInt());
-        appendLog(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
+        logResult(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
                   u"\n"_s);
         status = u"Invalid entry"_s;
         colour = QColor(160, 160, 160, 255);
     } else {
         return;
     }
+    ++runDone;
+    ++runOutcomes[code.toInt()];
+    if (!progressUpdate.isActive())
+        progressUpdate.start();
 
-    const int row = result.value(4).toInt();
     // The tester may report an unusable entry before its row's turn to be filled.
     if (row >= filledRows && row < fillList.size())
         fillRows(row + 1);
@@ -386,6 +459,11 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
 
 void MainWindow::finishedTest()
 {
+    progressUpdate.stop();
+    const QString summary = u"Tested "_s % runCounts() % u" in "_s % duration(runClock.elapsed());
+    ui->statusBar->showMessage(summary);
+    // Counts and fixed words only: nothing a proxy or the service sent.
+    trayIcon->setToolTip(summary);
     ui->bStopTesting->hide();
     ui->bTestProxies->show();
     ui->bTestProxies->setEnabled(true);

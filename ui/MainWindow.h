@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
 #include <QStringList>
@@ -31,6 +32,9 @@ public:
     // Rows of the proxy table filled in one pass of the event loop.
     static constexpr int rowsPerPass = 20000;
 
+    // Sets the "Parallel tests:" spin box, as config.ini says at start.
+    void setParallelTests(int count);
+
     ProxyManager *proxyManager = nullptr;
 
 public slots:
@@ -61,6 +65,12 @@ private:
     void fillRows(int end);
     void showListFailure(const QString &text);
     void startRunBlockOnItsOwnLine();
+    QString runCounts() const;
+    static QString startText(const QString &host, const QString &port);
+    void showProgress();
+
+    // Outcomes in the order of their status codes "0" to "5".
+    static constexpr int outcomeCount = 6;
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
@@ -76,4 +86,15 @@ private:
     // Rows coloured by a result since the table was filled or last reset.
     QList<int> paintedRows;
     QTimer logFlush;
+
+    // The run in progress, as the window last started it.
+    int runConcurrency = 1;
+    int runTotal = 0;
+    int runDone = 0;
+    int runOutcomes[outcomeCount] = {};
+    QElapsedTimer runClock;
+    // Holds progress updates back to a few a second.
+    QTimer progressUpdate;
+    // A "Testing proxy ..." text waits for its result on the same line.
+    bool startTextOpen = false;
 };
