@@ -79,9 +79,9 @@ bool readHidden(QString *line)
     quiet.c_lflag &= ~tcflag_t(ECHO);
     const auto oldInt = std::signal(SIGINT, restoreAndDie);
     const auto oldTerm = std::signal(SIGTERM, restoreAndDie);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     const bool ok = readLine(line);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     std::signal(SIGINT, oldInt);
     std::signal(SIGTERM, oldTerm);
     return ok;
