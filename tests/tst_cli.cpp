@@ -94,6 +94,9 @@ private slots:
             << QStringList{u"list"_s, u"--api-url"_s,
                            u"http://"_s % env.closedEntry() % u"/api?user=x"_s}
             << QString() << 4 << u""_s << u"cannot reach the service"_s << 0;
+        QTest::newRow("TLS refused")
+            << QStringList{u"myip"_s, u"--api-url"_s, env.tlsService.url(u"/api"_s).toString()}
+            << QString() << 4 << u""_s << u"TLS handshake failed"_s << 0;
         QTest::newRow("unknown command")
             << QStringList{u"lsit"_s} << QString() << 2 << u""_s << u"unknown command"_s << 0;
         QTest::newRow("option of another command")
