@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -115,6 +116,7 @@ private slots:
         }
         AppConfig config;
         config.titleText = title;
+        config.parallelTests = 7;
         // Scheme, port and query of the address are not used: plain HTTP on the window's port.
         if (!logoPath.isEmpty())
             config.logoUrl = u"https://127.0.0.1:9"_s % logoPath % u"?size=big"_s;
@@ -130,6 +132,7 @@ private slots:
         QCOMPARE(login.windowTitle(), shownTitle);
         QCOMPARE(client.main.windowTitle(), shownTitle);
         QVERIFY(!client.main.isVisible());
+        QCOMPARE(client.child<QSpinBox>("sbParallelTests")->value(), 7);
 
         QCOMPARE(login.size(), QSize(320, 220));
         QCOMPARE(login.minimumSize(), login.maximumSize());
