@@ -37,7 +37,9 @@ private slots:
         QTest::addColumn<QString>("progress"); // seen while the silent proxy is under test
         QTest::newRow("one at a time") << 1 << u"Testing: 2 of 5: Up 1, Access Denied 1 · about"_s;
         QTest::newRow("four at once")
-            << 4 << u"Testing: 4 of 5: Up 1, Access Denied 1, Error 1, Invalid entry 1 · about"_s;
+            << 4
+            << u"Testing: 4 of 5: Up 1, Access Denied 1, Error 1, Invalid entry 1 · "
+               u"waiting for the last 1, up to"_s;
     }
     void runShowsEveryOutcome()
     {

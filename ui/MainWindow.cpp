@@ -329,6 +329,7 @@ void MainWindow::on_bTestProxies_clicked()
     runConcurrency = ui->sbParallelTests->value();
     runTotal = int(proxyManager->proxies.size());
     runDone = 0;
+    runInFlight = 0;
     std::fill(std::begin(runOutcomes), std::end(runOutcomes), 0);
     runClock.start();
     showProgress();
@@ -365,6 +366,8 @@ QString MainWindow::startText(const QString &host, const QString &port)
 // proxies would land between it and its own result, so the whole line waits for the result.
 void MainWindow::startTestingProxy(const QStringList &proxy)
 {
+    ++runInFlight;
+    lastStart.start();
     if (runConcurrency > 1)
         return;
     appendLog(startText(proxy.value(0), proxy.value(1)));
@@ -385,9 +388,15 @@ QString MainWindow::runCounts() const
 void MainWindow::showProgress()
 {
     QString left = u"estimating the time left"_s;
-    if (runDone > 0) {
+    if (runDone > 0 && runDone + runInFlight < runTotal) {
         const qint64 elapsed = runClock.elapsed();
         left = u"about "_s % duration(elapsed * (runTotal - runDone) / runDone) % u" left"_s;
+    } else if (runInFlight > 0) {
+        // The rate of the quick ones says nothing about the last ones: slow or silent proxies
+        // are what is left, and the newest of them times out last.
+        const qint64 bound = std::max<qint64>(0, proxyManager->timeoutMs - lastStart.elapsed());
+        left = u"waiting for the last "_s % QString::number(runInFlight) % u", up to "_s %
+               duration(bound) % u" left"_s;
     }
     ui->statusBar->showMessage(u"Testing: "_s % runCounts() % u" · "_s % left);
 }
@@ -443,6 +452,8 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     }
     ++runDone;
     ++runOutcomes[code.toInt()];
+    if (code != u"5")
+        runInFlight = std::max(0, runInFlight - 1);
     if (!progressUpdate.isActive())
         progressUpdate.start();
 

@@ -91,8 +91,10 @@ private:
     int runConcurrency = 1;
     int runTotal = 0;
     int runDone = 0;
+    int runInFlight = 0;
     int runOutcomes[outcomeCount] = {};
     QElapsedTimer runClock;
+    QElapsedTimer lastStart;
     // Holds progress updates back to a few a second.
     QTimer progressUpdate;
     // A "Testing proxy ..." text waits for its result on the same line.
