@@ -288,12 +288,13 @@ void ProxyManager::handleList(QNetworkReply *reply)
     if (!failure.isEmpty()) {
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
         const bool tlsFailed = reply->error() == QNetworkReply::SslHandshakeFailedError;
-        if (!isTimedOut(reply) && first.contains(u"ERROR"))
+        if (!isTimedOut(reply) && first.contains(u"ERROR")) {
             emit finishedGetProxies({first});
-        else if (isTimedOut(reply) || (!answered && !tlsFailed && first.isEmpty()))
+        } else if (isTimedOut(reply) || (!answered && !tlsFailed && first.isEmpty())) {
             emit finishedGetProxies({noResponseText});
-        else
+        } else {
             emit finishedGetProxies({u"ERROR: Could not get the proxy list: "_s % failure});
+        }
         emit listFailed(failureKindOf(reply), failure);
         return;
     }
