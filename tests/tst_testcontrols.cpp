@@ -104,6 +104,7 @@ private slots:
                 texts << args.at(0).toString();
             return texts;
         };
+        QCOMPARE(messages().value(0), u"Testing: 0 of 5 · estimating the time left"_s);
         QVERIFY2(messages().filter(progress).size() >= 1, qPrintable(messages().join(u'|')));
         const QString summary = client->main.statusBar()->currentMessage();
         QVERIFY2(summary.startsWith(u"Tested 5 of 5: Up 1, Access Denied 1, Timeout 1, Error 1, "

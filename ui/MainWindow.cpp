@@ -388,9 +388,10 @@ QString MainWindow::runCounts() const
 void MainWindow::showProgress()
 {
     QString left = u"estimating the time left"_s;
-    if (runDone > 0 && runDone + runInFlight < runTotal) {
-        const qint64 elapsed = runClock.elapsed();
-        left = u"about "_s % duration(elapsed * (runTotal - runDone) / runDone) % u" left"_s;
+    if (runDone + runInFlight < runTotal) {
+        if (runDone > 0)
+            left = u"about "_s % duration(runClock.elapsed() * (runTotal - runDone) / runDone) %
+                   u" left"_s;
     } else if (runInFlight > 0) {
         // The rate of the quick ones says nothing about the last ones: slow or silent proxies
         // are what is left, and the newest of them times out last.
