@@ -82,6 +82,8 @@ private slots:
         QTest::newRow("authorize adds")
             << authorize << QString() << 0 << u"10.1.1.1\n"_s << QString() << 1;
         QTest::newRow("list refused") << list << u"list"_s << 3 << u""_s << u"HTTP 500"_s << 0;
+        QTest::newRow("test, list refused")
+            << QStringList{u"test"_s} << u"list"_s << 3 << u""_s << u"HTTP 500"_s << 0;
         QTest::newRow("myip refused")
             << QStringList{u"myip"_s} << u"getmyip"_s << 3 << u""_s << u"HTTP 500"_s << 0;
         QTest::newRow("failed read writes nothing")
