@@ -48,13 +48,15 @@ bool readLine(QString *line)
 
 #ifdef Q_OS_WIN
 // Reads a line with the console's echo off, restoring the mode however the read ends.
-bool readHidden(QString *line)
+bool readHidden(const char *prompt, QString *line)
 {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     const bool console = GetConsoleMode(input, &mode);
     if (console)
         SetConsoleMode(input, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     const bool ok = readLine(line);
     if (console)
         SetConsoleMode(input, mode);
@@ -71,15 +73,22 @@ extern "C" void restoreAndDie(int signalNumber)
     std::raise(signalNumber);
 }
 
-bool readHidden(QString *line)
+bool readHidden(const char *prompt, QString *line)
 {
-    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+    // Echo goes off before the prompt shows, so that nothing typed after it is echoed.
+    const bool terminal = tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
+    if (!terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
         return readLine(line);
+    }
     termios quiet = savedTerminal;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     const auto oldInt = std::signal(SIGINT, restoreAndDie);
     const auto oldTerm = std::signal(SIGTERM, restoreAndDie);
     tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     const bool ok = readLine(line);
     tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     std::signal(SIGINT, oldInt);
@@ -157,9 +166,7 @@ Credentials Credentials::prompt()
     std::fputs("User: ", stderr);
     std::fflush(stderr);
     const bool gotUser = readLine(&credentials.user);
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
-    const bool gotPassword = gotUser && readHidden(&credentials.password);
+    const bool gotPassword = gotUser && readHidden("Password: ", &credentials.password);
     std::fputc('\n', stderr);
     if (!gotPassword || credentials.user.isEmpty() || credentials.password.isEmpty())
         return failure(u"no credentials given"_s);

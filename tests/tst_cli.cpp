@@ -11,6 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -269,6 +274,47 @@ private slots:
         QCOMPARE(requests.isEmpty(), status == 2);
         if (status == 0)
             QCOMPARE(requests.constLast().queryValue(u"pass"_s), password);
+    }
+
+    // On a terminal, without credentials elsewhere: asked for, the password not echoed.
+    void prompt()
+    {
+        const QByteArray program = PM_CLI_PATH;
+        const QByteArray api = env.service.url(u"/api"_s).toEncoded();
+        // Built before the fork: the child only calls exec.
+        const char *argv[] = {program.constData(), "myip", "--api-url", api.constData(), nullptr};
+        char term[] = "TERM=dumb";
+        char *envp[] = {term, nullptr};
+        int fd = -1;
+        const pid_t pid = forkpty(&fd, nullptr, nullptr, nullptr);
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            execve(argv[0], const_cast<char **>(argv), envp);
+            _exit(127);
+        }
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+        QByteArray out;
+        const auto readUntil = [&](const QByteArray &text) {
+            for (int i = 0; i < 200 && !out.contains(text); ++i) {
+                QTest::qWait(50); // the service answers from this event loop
+                char buffer[256];
+                for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+                    out.append(buffer, n);
+            }
+            return out.contains(text);
+        };
+        const bool asked = readUntil("User: ") && write(fd, "demo\n", 5) == 5 &&
+                           readUntil("Password: ") && write(fd, "demo-pass\n", 10) == 10 &&
+                           readUntil("10.1.1.1");
+        int status = -1;
+        if (!asked)
+            kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        close(fd);
+        QVERIFY2(asked, out.constData());
+        QVERIFY2(!out.contains("demo-pass"), out.constData());
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     void watch()
