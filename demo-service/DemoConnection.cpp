@@ -6,7 +6,11 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -421,11 +425,16 @@ void DemoConnection::resetConnection()
     m_state = State::Closed;
     const qintptr fd = m_socket->socketDescriptor();
     if (fd != -1) {
-        // A zero linger time makes close() send RST instead of FIN.
+        // A zero linger time makes close() send RST instead of FIN, on Winsock too.
         linger noLinger{};
         noLinger.l_onoff = 1;
         noLinger.l_linger = 0;
+#ifdef Q_OS_WIN
+        ::setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_LINGER,
+                     reinterpret_cast<const char *>(&noLinger), sizeof(noLinger));
+#else
         ::setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &noLinger, sizeof(noLinger));
+#endif
     }
     m_socket->abort();
     onDisconnected();

@@ -78,8 +78,8 @@ private slots:
         QCOMPARE(config.parallelTests, parallel);
         // Never written, nor created.
         QCOMPARE(file.exists(), !content.isNull());
-        QVERIFY(content.isNull() || file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content.isNull() ? QByteArray() : content);
+        if (file.open(QIODevice::ReadOnly))
+            QCOMPARE(file.readAll(), content);
     }
 
     void startUp_data()

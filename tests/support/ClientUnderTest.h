@@ -7,8 +7,6 @@
 #include "ScopedWorkDir.h"
 #include "TestEnvironment.h"
 
-#include <QString>
-
 // The real program as start-up wires it, pointed at the test environment's service (API, ping
 // page and logo, unless the configuration says otherwise), in a fresh working directory.
 class ClientUnderTest
@@ -16,6 +14,8 @@ class ClientUnderTest
 public:
     explicit ClientUnderTest(TestEnvironment &env, AppConfig config = {});
     ~ClientUnderTest();
+    ClientUnderTest(const ClientUnderTest &) = delete;
+    ClientUnderTest &operator=(const ClientUnderTest &) = delete;
 
     // Types into the login window and presses "Login"; true once the main window shows.
     bool logIn(const QString &user = TestEnvironment::demoUser(),

@@ -24,9 +24,14 @@ bool TestEnvironment::start()
     if (!tlsService.listenTls(QStringLiteral(PM_TEST_TLS_DIR "/self-signed.crt"),
                               QStringLiteral(PM_TEST_TLS_DIR "/self-signed.key")))
         return fail(u"cannot listen for TLS: "_s + tlsService.errorString());
-    if (!allowingProxy.start(TinyProxy::Mode::Allowing))
+#ifdef Q_OS_WIN
+    const bool withProxies = tinyproxyAvailable();
+#else
+    const bool withProxies = true;
+#endif
+    if (withProxies && !allowingProxy.start(TinyProxy::Mode::Allowing))
         return fail(u"allowing tinyproxy: "_s + allowingProxy.errorString());
-    if (!refusingProxy.start(TinyProxy::Mode::Refusing))
+    if (withProxies && !refusingProxy.start(TinyProxy::Mode::Refusing))
         return fail(u"refusing tinyproxy: "_s + refusingProxy.errorString());
     // Reserved last, so no part started above can be handed this port.
     QTcpServer reserve;

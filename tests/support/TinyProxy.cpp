@@ -26,10 +26,7 @@ TinyProxy::~TinyProxy()
 
 QString TinyProxy::executable()
 {
-    // Debian once put it in sbin, which a test's PATH may lack.
-    const QString path = QStandardPaths::findExecutable(u"tinyproxy"_s);
-    return !path.isEmpty() ? path
-                           : QStandardPaths::findExecutable(u"tinyproxy"_s, {u"/usr/sbin"_s});
+    return QStandardPaths::findExecutable(u"tinyproxy"_s);
 }
 
 QString TinyProxy::entry() const
