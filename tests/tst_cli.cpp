@@ -109,6 +109,9 @@ private slots:
         QTest::newRow("option of another command")
             << QStringList{u"list"_s, u"--working"_s} << QString() << 2 << u""_s
             << u"option of test"_s << 0;
+        QTest::newRow("watch without authorize")
+            << QStringList{u"list"_s, u"--watch"_s} << QString() << 2 << u""_s
+            << u"options of authorize"_s << 0;
         QTest::newRow("parallel out of range") << QStringList{u"test"_s, u"--parallel"_s, u"65"_s}
                                                << QString() << 2 << u""_s << u"--parallel"_s << 0;
         QTest::newRow("config missing")
