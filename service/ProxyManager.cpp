@@ -449,10 +449,15 @@ void ProxyManager::periodicRoundDone(const QString &failure)
 
 void ProxyManager::startTesting()
 {
+    startTestingSome({});
+}
+
+void ProxyManager::startTestingSome(const QList<int> &indexes)
+{
     tester->pingUrl = pingUrl;
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
-    tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency));
+    tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
 }
 
 void ProxyManager::stop(bool force)

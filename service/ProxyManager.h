@@ -50,6 +50,8 @@ public:
 
     // Proxy tester.
     void startTesting();
+    // Tests only the entries at these indexes of proxies.
+    void startTestingSome(const QList<int> &indexes);
     void stop(bool force);
 
     // The last successful list, one trimmed entry per line of the reply.

@@ -1,5 +1,7 @@
 #include "ProxyTester.h"
 
+#include <numeric>
+
 #include "ProxyEntry.h"
 #include "SafeText.h"
 
@@ -73,10 +75,19 @@ ProxyTester::~ProxyTester()
     abandon();
 }
 
-void ProxyTester::start(const QStringList &list, int wanted)
+void ProxyTester::start(const QStringList &list, int wanted, const QList<int> &only)
 {
     abandon();
     entries = list;
+    order.clear();
+    for (const int index : only) {
+        if (index >= 0 && index < list.size())
+            order.append(index);
+    }
+    if (only.isEmpty()) {
+        order.resize(list.size());
+        std::iota(order.begin(), order.end(), 0);
+    }
     concurrency = std::clamp(wanted, 1, maxConcurrency);
     next = 0;
     stopRequested = false;
@@ -102,7 +113,7 @@ void ProxyTester::fill()
 {
     const quint64 run = runNumber;
     for (int reported = 0;
-         running && !stopRequested && next < entries.size() && inFlight < concurrency;) {
+         running && !stopRequested && next < order.size() && inFlight < concurrency;) {
         if (reported == invalidPerPass) {
             continuePending = true;
             QTimer::singleShot(0, this, [this, run] {
@@ -113,7 +124,7 @@ void ProxyTester::fill()
             });
             return;
         }
-        const int index = next++;
+        const int index = order.at(next++);
         const ProxyEntry entry = ProxyEntry::parse(entries.at(index));
         if (entry.isUsable()) {
             send(freeSlot(), index, entry.host, entry.port);
@@ -128,7 +139,7 @@ void ProxyTester::fill()
         if (run != runNumber)
             return;
     }
-    if (running && inFlight == 0 && !continuePending && (stopRequested || next >= entries.size()))
+    if (running && inFlight == 0 && !continuePending && (stopRequested || next >= order.size()))
         finish();
 }
 

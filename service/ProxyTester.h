@@ -26,7 +26,9 @@ public:
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
 
     // Supersedes a run still outstanding: its replies are dropped unread and it never ends.
-    void start(const QStringList &entries, int concurrency);
+    // With only given, the run tests just those indexes of entries, in that order; results
+    // still carry each entry's index in the whole list.
+    void start(const QStringList &entries, int concurrency, const QList<int> &only = {});
     // Sends no new tests; those in flight still report.
     void stop();
     // As stop(), and the results of the tests in flight are dropped: the list they came from
@@ -61,6 +63,7 @@ private:
     // Grown as a run needs them, kept for the next run.
     std::vector<std::unique_ptr<Slot>> testSlots;
     QStringList entries;
+    QList<int> order;
     int concurrency = 1;
     int next = 0;
     int inFlight = 0;

@@ -155,7 +155,7 @@ private slots:
         QAction *shared = client->child<QAction>("action_Ensure_my_IP_is_always_authorized");
         QCOMPARE(client->child<QMenu>("menuProgram")->actions().at(0), shared);
         QCOMPARE(tray->contextMenu()->actions().at(0), shared);
-        QVERIFY(tray->contextMenu()->actions().at(1)->isSeparator());
+        QVERIFY(tray->contextMenu()->actions().at(2)->isSeparator());
         QSignalSpy reported(client->manager, &ProxyManager::finishedAuthorizeIp);
         shared->trigger();
         QVERIFY(shared->isChecked());

@@ -6,6 +6,7 @@
 #include "SafeText.h"
 #include "WindowPlacement.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -23,9 +24,42 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The host cell holds the entry's index in the list, the status cell its result code.
+constexpr int entryRole = Qt::UserRole;
+// A number to sort by; cells without one sort by their text, after those with one.
+constexpr int sortKeyRole = Qt::UserRole + 1;
+constexpr int hostColumn = 0;
+constexpr int portColumn = 1;
+constexpr int statusColumn = 2;
+constexpr int latencyColumn = 3;
+constexpr int columnCount = 4;
+// Status rank of an entry not tested yet: after every outcome.
+constexpr qint64 untestedRank = 6;
+
+class TableItem : public QTableWidgetItem
+{
+public:
+    using QTableWidgetItem::QTableWidgetItem;
+    bool operator<(const QTableWidgetItem &other) const override
+    {
+        const QVariant mine = data(sortKeyRole);
+        const QVariant theirs = other.data(sortKeyRole);
+        if (mine.isValid() != theirs.isValid())
+            return mine.isValid();
+        if (mine.isValid())
+            return mine.toLongLong() < theirs.toLongLong();
+        return text() < other.text();
+    }
+};
+
+qint64 statusKey(qint64 rank, qint64 latency)
+{
+    return rank * 1'000'000'000 + (rank == 0 ? latency : 0);
+}
+
 QTableWidgetItem *readOnlyItem(const QString &text)
 {
-    auto *item = new QTableWidgetItem(text);
+    auto *item = new TableItem(text);
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
 }
@@ -86,10 +120,48 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(ui->action_Ensure_my_IP_is_always_authorized, &QAction::toggled, this,
             &MainWindow::authIpTimer);
+    // Re-tests every few minutes would otherwise grow the view without end.
+    ui->debugLog->document()->setMaximumBlockCount(maxViewLines);
+
+    onlyWorkingAction = new QAction(tr("Show only working"), this);
+    onlyWorkingAction->setObjectName(u"actionShowOnlyWorking"_s);
+    onlyWorkingAction->setCheckable(true);
+    connect(onlyWorkingAction, &QAction::toggled, this,
+            [this] { applyFilter(0, ui->tableWidget->rowCount()); });
+    auto *retestMenu = new QMenu(tr("Re-test every ..."), this);
+    retestGroup = new QActionGroup(this);
+    for (const int minutes : {0, 5, 15, 60}) {
+        QAction *action =
+            retestMenu->addAction(minutes == 0 ? tr("Off") : tr("%1 minutes").arg(minutes), this,
+                                  [this, minutes] { setRetestPeriod(minutes); });
+        action->setObjectName(u"actionRetest"_s % QString::number(minutes));
+        action->setCheckable(true);
+        action->setChecked(minutes == 0);
+        action->setData(minutes);
+        retestGroup->addAction(action);
+    }
+    ui->menuProgram->insertAction(ui->actionExit, onlyWorkingAction);
+    ui->menuProgram->insertMenu(ui->actionExit, retestMenu);
+    ui->menuProgram->insertSeparator(ui->actionExit);
+    connect(&retestTimer, &QTimer::timeout, this, &MainWindow::retest);
+
+    testSelectedAction = new QAction(tr("Test selected"), this);
+    testSelectedAction->setObjectName(u"actionTestSelected"_s);
+    connect(testSelectedAction, &QAction::triggered, this,
+            [this] { testEntries(entriesOfRows(selectedRows())); });
+    copySelectedAction = new QAction(tr("Copy selected"), this);
+    copySelectedAction->setObjectName(u"actionCopySelected"_s);
+    copySelectedAction->setShortcut(QKeySequence::Copy);
+    copySelectedAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(copySelectedAction, &QAction::triggered, this, &MainWindow::copySelected);
+    copyWorkingAction = new QAction(tr("Copy working proxies"), this);
+    copyWorkingAction->setObjectName(u"actionCopyWorking"_s);
+    connect(copyWorkingAction, &QAction::triggered, this, &MainWindow::copyWorking);
     auto *quitAction = new QAction(tr("&Quit"), this);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     trayMenu = new QMenu(this);
     trayMenu->addAction(ui->action_Ensure_my_IP_is_always_authorized);
+    trayMenu->addMenu(retestMenu);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
     trayIcon = new QSystemTrayIcon(this);
@@ -101,12 +173,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     QTableWidget *table = ui->tableWidget;
     table->setRowCount(0);
-    table->setColumnCount(3);
-    const QString headers[] = {tr("Host"), tr("Port"), tr("Status")};
-    for (int column = 0; column < 3; ++column) {
+    table->setColumnCount(columnCount);
+    const QString headers[] = {tr("Host"), tr("Port"), tr("Status"), tr("Latency")};
+    for (int column = 0; column < columnCount; ++column) {
         table->setHorizontalHeaderItem(column, new QTableWidgetItem(headers[column]));
         table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
     }
+    // Tab would otherwise wrap around inside the table and never reach the buttons.
+    table->setTabKeyNavigation(false);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Sorted on request only: a result must not move its row under the user's eyes.
+    table->horizontalHeader()->setSectionsClickable(true);
+    connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &MainWindow::sortByColumn);
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, &MainWindow::showTableMenu);
+    table->addAction(copySelectedAction);
+    connect(table, &QTableWidget::cellDoubleClicked, this,
+            [this](int row) { testEntries(entriesOfRows({row})); });
 
     centerOnPrimaryScreen(this);
 }
@@ -148,6 +233,13 @@ void MainWindow::initAndShow()
             });
     connect(proxyManager, &ProxyManager::periodicAuthorizationRecovered, this,
             [this] { appendLog(u"Keeping my IP authorized works again\n"_s); });
+    connect(proxyManager, &ProxyManager::authorizationEnded, this,
+            [this](ProxyManager::AuthorizationOutcome outcome) {
+                if (outcome == ProxyManager::AuthorizationOutcome::Added &&
+                    ui->action_Ensure_my_IP_is_always_authorized->isChecked())
+                    notify(u"Your IP address "_s % cellText(proxyManager->myIp) %
+                           u" was added to the authorized list"_s);
+            });
 
     getProxies(proxyManager->proxies);
 }
@@ -211,12 +303,19 @@ void MainWindow::getProxies(const QStringList &list)
     filledRows = 0;
     paintedRows.clear();
     table->clearSpans();
+    entryRows.clear();
+    lastWorking.clear();
+    // The new list shows in its own order until the user sorts again.
+    sortColumn = -1;
+    table->horizontalHeader()->setSortIndicatorShown(false);
     // The manager's only answer holding "ERROR" is a failure, whatever colons the text has.
     if (list.size() == 1 && list.first().contains(u"ERROR")) {
         showListFailure(list.first());
         return;
     }
     table->setRowCount(int(list.size()));
+    entryRows.fill(-1, list.size());
+    lastWorking.fill(-1, list.size());
     fillList = list;
     fillRows(rowsPerPass);
 }
@@ -230,12 +329,23 @@ void MainWindow::fillRows(int end)
     end = qMin(end, int(fillList.size()));
     table->setUpdatesEnabled(false);
     // Every row gets its items, so that an entry the tester cannot use can show so.
+    const int start = filledRows;
     for (; filledRows < end; ++filledRows) {
         const ProxyEntry entry = ProxyEntry::parse(fillList.at(filledRows));
-        table->setItem(filledRows, 0, readOnlyItem(cellText(entry.host)));
-        table->setItem(filledRows, 1, readOnlyItem(cellText(entry.portText)));
-        table->setItem(filledRows, 2, readOnlyItem(QString()));
+        QTableWidgetItem *host = readOnlyItem(cellText(entry.host));
+        host->setData(entryRole, filledRows);
+        entryRows[filledRows] = filledRows;
+        table->setItem(filledRows, hostColumn, host);
+        QTableWidgetItem *port = readOnlyItem(cellText(entry.portText));
+        if (entry.port > 0)
+            port->setData(sortKeyRole, entry.port);
+        table->setItem(filledRows, portColumn, port);
+        QTableWidgetItem *status = readOnlyItem(QString());
+        status->setData(sortKeyRole, statusKey(untestedRank, 0));
+        table->setItem(filledRows, statusColumn, status);
+        table->setItem(filledRows, latencyColumn, readOnlyItem(QString()));
     }
+    applyFilter(start, end);
     table->setUpdatesEnabled(true);
     if (filledRows < fillList.size())
         tableFill.start();
@@ -250,9 +360,10 @@ void MainWindow::showListFailure(const QString &text)
     QTableWidget *table = ui->tableWidget;
     table->setRowCount(1);
     table->setItem(0, 0, readOnlyItem(line));
-    delete table->takeItem(0, 1);
-    delete table->takeItem(0, 2);
-    table->setSpan(0, 0, 1, 3);
+    for (int column = 1; column < columnCount; ++column)
+        delete table->takeItem(0, column);
+    table->setSpan(0, 0, 1, columnCount);
+    table->setRowHidden(0, false);
     appendLog(u"Proxy list not refreshed: "_s % line % u"\n"_s);
 }
 
@@ -303,10 +414,10 @@ void MainWindow::authorizeIp(const QStringList &ips)
 void MainWindow::paintRow(int row, const QColor &colour)
 {
     // A failure row is no proxy's row: a late result must not colour it.
-    if (!ui->tableWidget->item(row, 2))
+    if (!ui->tableWidget->item(row, statusColumn))
         return;
-    paintedRows.append(row);
-    for (int column = 0; column < 3; ++column) {
+    paintedRows.append(ui->tableWidget->item(row, hostColumn)->data(entryRole).toInt());
+    for (int column = 0; column < columnCount; ++column) {
         if (QTableWidgetItem *item = ui->tableWidget->item(row, column))
             item->setBackground(QBrush(colour));
     }
@@ -314,27 +425,62 @@ void MainWindow::paintRow(int row, const QColor &colour)
 
 void MainWindow::on_bTestProxies_clicked()
 {
+    startRun({});
+}
+
+// An empty list of indexes runs over the whole list.
+void MainWindow::startRun(const QList<int> &indexes)
+{
     // Only rows that show a result need clearing: touching every row of a long list would
     // cost seconds and hundreds of MB before the first request.
-    const QList<int> rows = std::exchange(paintedRows, {});
-    for (const int row : rows) {
-        if (QTableWidgetItem *status = ui->tableWidget->item(row, 2))
-            status->setText(QString());
-        paintRow(row, QColor(255, 255, 255, 255));
+    const QList<int> painted = std::exchange(paintedRows, {});
+    QList<bool> inRun;
+    if (!indexes.isEmpty()) {
+        inRun.fill(false, entryRows.size());
+        for (const int index : indexes)
+            inRun[index] = true;
     }
-    paintedRows.clear();
+    QList<int> cleared;
+    for (const int index : painted) {
+        if (!inRun.isEmpty() && !inRun.value(index)) {
+            paintedRows.append(index);
+            continue;
+        }
+        cleared.append(index);
+    }
+    for (const int index : cleared) {
+        const int row = rowOfEntry(index);
+        if (row < 0)
+            continue;
+        QTableWidgetItem *status = ui->tableWidget->item(row, statusColumn);
+        status->setText(QString());
+        status->setData(entryRole, QVariant());
+        status->setData(sortKeyRole, statusKey(untestedRank, 0));
+        QTableWidgetItem *latency = ui->tableWidget->item(row, latencyColumn);
+        latency->setText(QString());
+        latency->setData(sortKeyRole, QVariant());
+        paintRow(row, QColor(255, 255, 255, 255));
+        paintedRows.removeLast();
+        applyFilter(row, row + 1);
+    }
+    wentDown.clear();
+    cameBack.clear();
+    setRunning(true);
     ui->bTestProxies->hide();
     ui->bStopTesting->show();
     ui->bStopTesting->setFocus();
     runConcurrency = ui->sbParallelTests->value();
-    runTotal = int(proxyManager->proxies.size());
+    runTotal = int(indexes.isEmpty() ? proxyManager->proxies.size() : indexes.size());
     runDone = 0;
     runInFlight = 0;
     std::fill(std::begin(runOutcomes), std::end(runOutcomes), 0);
     runClock.start();
     showProgress();
     proxyManager->testConcurrency = runConcurrency;
-    proxyManager->startTesting();
+    if (indexes.isEmpty())
+        proxyManager->startTesting();
+    else
+        proxyManager->startTestingSome(indexes);
 }
 
 void MainWindow::on_bStopTesting_clicked()
@@ -405,12 +551,12 @@ void MainWindow::showProgress()
 void MainWindow::finishedTestingProxy(const QStringList &result)
 {
     const QString code = result.value(2);
-    const int row = result.value(4).toInt();
+    const int index = result.value(4).toInt();
     // The whole line at once when tests overlap; the entry as listed gives the same words as
     // its start signal.
     QString lineStart;
     if (code != u"5" && runConcurrency > 1) {
-        const ProxyEntry entry = ProxyEntry::parse(proxyManager->proxies.value(row));
+        const ProxyEntry entry = ProxyEntry::parse(proxyManager->proxies.value(index));
         lineStart = startText(entry.host, entry.portText);
     }
     startTextOpen = false;
@@ -459,14 +605,29 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
         progressUpdate.start();
 
     // The tester may report an unusable entry before its row's turn to be filled.
-    if (row >= filledRows && row < fillList.size())
-        fillRows(row + 1);
-    paintRow(row, colour);
-    QTableWidgetItem *statusItem = ui->tableWidget->item(row, 2);
-    if (!statusItem)
+    if (index >= filledRows && index < fillList.size())
+        fillRows(index + 1);
+    const int row = rowOfEntry(index);
+    if (row < 0)
         return;
+    paintRow(row, colour);
+    QTableWidgetItem *statusItem = ui->tableWidget->item(row, statusColumn);
+    const qint64 latency = code == u"0" ? result.value(3).toLongLong() : 0;
     statusItem->setText(status);
-    ui->tableWidget->scrollToItem(statusItem, QAbstractItemView::PositionAtTop);
+    statusItem->setData(entryRole, code);
+    statusItem->setData(sortKeyRole, statusKey(code.toInt(), latency));
+    QTableWidgetItem *latencyItem = ui->tableWidget->item(row, latencyColumn);
+    latencyItem->setText(code == u"0" ? QString::number(latency) % u" ms"_s : QString());
+    latencyItem->setData(sortKeyRole, code == u"0" ? QVariant(latency) : QVariant());
+    applyFilter(row, row + 1);
+
+    // A first result changes nothing; later ones count when working turns to not or back.
+    const qint8 working = code == u"0" ? 1 : 0;
+    const qint8 before = std::exchange(lastWorking[index], working);
+    if (before >= 0 && before != working)
+        (working ? cameBack : wentDown).append(entryText(index));
+    if (!ui->tableWidget->isRowHidden(row))
+        ui->tableWidget->scrollToItem(statusItem, QAbstractItemView::PositionAtTop);
 }
 
 void MainWindow::finishedTest()
@@ -480,4 +641,155 @@ void MainWindow::finishedTest()
     ui->bTestProxies->show();
     ui->bTestProxies->setEnabled(true);
     ui->bTestProxies->setFocus();
+    setRunning(false);
+    if (!std::exchange(periodicRun, false) || (wentDown.isEmpty() && cameBack.isEmpty()))
+        return;
+    const auto named = [](const QStringList &entries) -> QString {
+        constexpr int shown = 5;
+        return entries.mid(0, shown).join(u", "_s) %
+               (entries.size() > shown ? u", …"_s : QString());
+    };
+    QStringList parts;
+    if (!wentDown.isEmpty())
+        parts << QString::number(wentDown.size()) % u" went down: "_s % named(wentDown);
+    if (!cameBack.isEmpty())
+        parts << QString::number(cameBack.size()) % u" came back: "_s % named(cameBack);
+    notify(parts.join(u"; "_s));
+}
+
+void MainWindow::setRunning(bool running)
+{
+    testSelectedAction->setEnabled(!running);
+}
+
+QList<int> MainWindow::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ui->tableWidget->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QList<int> MainWindow::entriesOfRows(const QList<int> &rows) const
+{
+    QList<int> entries;
+    for (const int row : rows) {
+        const QTableWidgetItem *host = ui->tableWidget->item(row, hostColumn);
+        if (host && host->data(entryRole).isValid())
+            entries.append(host->data(entryRole).toInt());
+    }
+    return entries;
+}
+
+int MainWindow::rowOfEntry(int index) const
+{
+    return entryRows.value(index, -1);
+}
+
+// host:port as another program takes it; a host holding colons gets brackets.
+QString MainWindow::entryText(int index) const
+{
+    const ProxyEntry entry = ProxyEntry::parse(proxyManager->proxies.value(index));
+    QString host = entry.host;
+    if (host.contains(u':'))
+        host = u'[' % host % u']';
+    return cellText(host % u':' % entry.portText);
+}
+
+void MainWindow::testEntries(const QList<int> &indexes)
+{
+    // An empty list would mean the whole list to the run.
+    if (indexes.isEmpty() || !testSelectedAction->isEnabled() || ui->bStopTesting->isVisible())
+        return;
+    startRun(indexes);
+}
+
+void MainWindow::sortByColumn(int column)
+{
+    QTableWidget *table = ui->tableWidget;
+    // Rows not filled yet have no items to move with their entries.
+    if (!fillList.isEmpty())
+        fillRows(int(fillList.size()));
+    if (entryRows.isEmpty())
+        return;
+    sortOrder = column == sortColumn && sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                        : Qt::AscendingOrder;
+    sortColumn = column;
+    table->horizontalHeader()->setSortIndicatorShown(true);
+    table->horizontalHeader()->setSortIndicator(column, sortOrder);
+    table->sortItems(column, sortOrder);
+    for (int row = 0; row < table->rowCount(); ++row)
+        entryRows[table->item(row, hostColumn)->data(entryRole).toInt()] = row;
+}
+
+void MainWindow::applyFilter(int from, int to)
+{
+    QTableWidget *table = ui->tableWidget;
+    const bool onlyWorking = onlyWorkingAction->isChecked();
+    to = std::min(to, table->rowCount());
+    for (int row = from; row < to; ++row) {
+        const QTableWidgetItem *status = table->item(row, statusColumn);
+        const bool hide = onlyWorking && status && status->data(entryRole).toString() != u"0";
+        if (table->isRowHidden(row) != hide)
+            table->setRowHidden(row, hide);
+    }
+}
+
+void MainWindow::showTableMenu(const QPoint &pos)
+{
+    QMenu menu(this);
+    menu.addAction(testSelectedAction);
+    menu.addAction(copySelectedAction);
+    menu.addAction(copyWorkingAction);
+    menu.exec(ui->tableWidget->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::copySelected()
+{
+    QStringList lines;
+    for (const int index : entriesOfRows(selectedRows()))
+        lines << entryText(index);
+    QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
+}
+
+void MainWindow::copyWorking()
+{
+    QTableWidget *table = ui->tableWidget;
+    QStringList lines;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *status = table->item(row, statusColumn);
+        if (status && status->data(entryRole).toString() == u"0")
+            lines << entryText(table->item(row, hostColumn)->data(entryRole).toInt());
+    }
+    QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
+}
+
+void MainWindow::setRetestPeriod(int minutes)
+{
+    retestTimer.stop();
+    if (minutes > 0)
+        retestTimer.start(minutes * retestMinuteMs);
+}
+
+// A period that comes while a run is in progress is skipped, never queued behind it.
+void MainWindow::retest()
+{
+    if (!testSelectedAction->isEnabled() || ui->bStopTesting->isVisible() ||
+        proxyManager->proxies.isEmpty() || !ui->bTestProxies->isEnabled())
+        return;
+    periodicRun = true;
+    startRun({});
+}
+
+// The tray says it when there is one; the log always keeps it.
+void MainWindow::notify(const QString &text)
+{
+    appendLog(text % u"\n"_s);
+    const QString title = tr("Proxy Manager");
+    // Some trays render markup in messages; entries are shown as the text they are.
+    if (showTrayMessage)
+        showTrayMessage(title, text.toHtmlEscaped());
+    else if (QSystemTrayIcon::isSystemTrayAvailable() && trayIcon->isVisible())
+        trayIcon->showMessage(title, text.toHtmlEscaped());
 }

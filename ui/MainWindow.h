@@ -7,8 +7,13 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <functional>
+
 class ProxyManager;
+class QAction;
+class QActionGroup;
 class QMenu;
+class QTableWidgetItem;
 
 namespace Ui {
 class MainWindow;
@@ -37,6 +42,17 @@ public:
 
     ProxyManager *proxyManager = nullptr;
 
+    // One minute of the "Re-test every ..." periods; tests shorten it.
+    int retestMinuteMs = 60000;
+    // The lines the log view holds at most.
+    static constexpr int maxViewLines = 5000;
+    // Where tray messages go; tests replace it to see them.
+    std::function<void(const QString &title, const QString &text)> showTrayMessage;
+
+    // Entries of the proxy list shown in the table rows given, in that order.
+    QList<int> entriesOfRows(const QList<int> &rows) const;
+    void testEntries(const QList<int> &indexes);
+
 public slots:
     void initAndShow();
     void getProxies(const QStringList &list);
@@ -59,6 +75,12 @@ private slots:
     void on_bTestProxies_clicked();
     void on_bStopTesting_clicked();
     void on_bAuthIp_clicked();
+    void sortByColumn(int column);
+    void showTableMenu(const QPoint &pos);
+    void copySelected();
+    void copyWorking();
+    void setRetestPeriod(int minutes);
+    void retest();
 
 private:
     void paintRow(int row, const QColor &colour);
@@ -68,6 +90,13 @@ private:
     QString runCounts() const;
     static QString startText(const QString &host, const QString &port);
     void showProgress();
+    void startRun(const QList<int> &indexes);
+    void setRunning(bool running);
+    void applyFilter(int from, int to);
+    void notify(const QString &text);
+    QList<int> selectedRows() const;
+    QString entryText(int index) const;
+    int rowOfEntry(int index) const;
 
     // Outcomes in the order of their status codes "0" to "5".
     static constexpr int outcomeCount = 6;
@@ -99,4 +128,20 @@ private:
     QTimer progressUpdate;
     // A "Testing proxy ..." text waits for its result on the same line.
     bool startTextOpen = false;
+
+    // Each entry's row, by the entry's index in the list: sorting moves rows.
+    QList<int> entryRows;
+    int sortColumn = -1;
+    Qt::SortOrder sortOrder = Qt::AscendingOrder;
+    QAction *testSelectedAction = nullptr;
+    QAction *copySelectedAction = nullptr;
+    QAction *copyWorkingAction = nullptr;
+    QAction *onlyWorkingAction = nullptr;
+    QActionGroup *retestGroup = nullptr;
+    QTimer retestTimer;
+    // Per entry: -1 no result yet, 0 not working, 1 working.
+    QList<qint8> lastWorking;
+    bool periodicRun = false;
+    QStringList wentDown;
+    QStringList cameBack;
 };
