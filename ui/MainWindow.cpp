@@ -18,16 +18,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The host cell holds the entry's index in the list, the status cell its result code.
-constexpr int entryRole = Qt::UserRole;
-// A number to sort by; cells without one sort by their text, after those with one.
-constexpr int sortKeyRole = Qt::UserRole + 1;
 constexpr int hostColumn = 0;
 constexpr int portColumn = 1;
 constexpr int statusColumn = 2;
@@ -35,29 +32,39 @@ constexpr int latencyColumn = 3;
 constexpr int columnCount = 4;
 // Status rank of an entry not tested yet: after every outcome.
 constexpr qint64 untestedRank = 6;
+constexpr qint64 noKey = std::numeric_limits<qint64>::max();
 
+// Sort keys and tags live in members: item data would cost an allocation a cell, and every
+// comparison of a sort would go through variants.
 class TableItem : public QTableWidgetItem
 {
 public:
-    using QTableWidgetItem::QTableWidgetItem;
+    explicit TableItem(const QString &text) : QTableWidgetItem(text), sortText(text) {}
     bool operator<(const QTableWidgetItem &other) const override
     {
-        const QVariant mine = data(sortKeyRole);
-        const QVariant theirs = other.data(sortKeyRole);
-        if (mine.isValid() != theirs.isValid())
-            return mine.isValid();
-        if (mine.isValid())
-            return mine.toLongLong() < theirs.toLongLong();
-        return text() < other.text();
+        const auto &that = static_cast<const TableItem &>(other);
+        if (key != that.key)
+            return key < that.key;
+        return sortText < that.sortText;
     }
+    // A number to sort by; cells without one sort by their text, after those with one.
+    qint64 key = noKey;
+    // The entry's index in the list in a host cell, the result code in a status cell.
+    int tag = -1;
+    QString sortText;
 };
+
+TableItem *cell(const QTableWidget *table, int row, int column)
+{
+    return static_cast<TableItem *>(table->item(row, column));
+}
 
 qint64 statusKey(qint64 rank, qint64 latency)
 {
     return rank * 1'000'000'000 + (rank == 0 ? latency : 0);
 }
 
-QTableWidgetItem *readOnlyItem(const QString &text)
+TableItem *readOnlyItem(const QString &text)
 {
     auto *item = new TableItem(text);
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
@@ -126,8 +133,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     onlyWorkingAction = new QAction(tr("Show only working"), this);
     onlyWorkingAction->setObjectName(u"actionShowOnlyWorking"_s);
     onlyWorkingAction->setCheckable(true);
-    connect(onlyWorkingAction, &QAction::toggled, this,
-            [this] { applyFilter(0, ui->tableWidget->rowCount()); });
+    // Hiding a row costs microseconds; a long list is filtered in passes.
+    filterPass.setSingleShot(true);
+    filterPass.setInterval(0);
+    connect(&filterPass, &QTimer::timeout, this, [this] {
+        const int end = filterNext + rowsPerFilterPass;
+        applyFilter(std::exchange(filterNext, end), end);
+        if (filterNext < ui->tableWidget->rowCount())
+            filterPass.start();
+    });
+    connect(onlyWorkingAction, &QAction::toggled, this, [this] {
+        filterNext = 0;
+        filterPass.start();
+    });
     auto *retestMenu = new QMenu(tr("Re-test every ..."), this);
     retestGroup = new QActionGroup(this);
     for (const int minutes : {0, 5, 15, 60}) {
@@ -332,16 +350,16 @@ void MainWindow::fillRows(int end)
     const int start = filledRows;
     for (; filledRows < end; ++filledRows) {
         const ProxyEntry entry = ProxyEntry::parse(fillList.at(filledRows));
-        QTableWidgetItem *host = readOnlyItem(cellText(entry.host));
-        host->setData(entryRole, filledRows);
+        TableItem *host = readOnlyItem(cellText(entry.host));
+        host->tag = filledRows;
         entryRows[filledRows] = filledRows;
         table->setItem(filledRows, hostColumn, host);
-        QTableWidgetItem *port = readOnlyItem(cellText(entry.portText));
+        TableItem *port = readOnlyItem(cellText(entry.portText));
         if (entry.port > 0)
-            port->setData(sortKeyRole, entry.port);
+            port->key = entry.port;
         table->setItem(filledRows, portColumn, port);
-        QTableWidgetItem *status = readOnlyItem(QString());
-        status->setData(sortKeyRole, statusKey(untestedRank, 0));
+        TableItem *status = readOnlyItem(QString());
+        status->key = statusKey(untestedRank, 0);
         table->setItem(filledRows, statusColumn, status);
         table->setItem(filledRows, latencyColumn, readOnlyItem(QString()));
     }
@@ -416,10 +434,15 @@ void MainWindow::paintRow(int row, const QColor &colour)
     // A failure row is no proxy's row: a late result must not colour it.
     if (!ui->tableWidget->item(row, statusColumn))
         return;
-    paintedRows.append(ui->tableWidget->item(row, hostColumn)->data(entryRole).toInt());
+    paintedRows.append(cell(ui->tableWidget, row, hostColumn)->tag);
+    // One brush a colour, shared by every cell painted with it.
+    static QHash<QRgb, QBrush> brushes;
+    auto brush = brushes.find(colour.rgba());
+    if (brush == brushes.end())
+        brush = brushes.insert(colour.rgba(), QBrush(colour));
     for (int column = 0; column < columnCount; ++column) {
         if (QTableWidgetItem *item = ui->tableWidget->item(row, column))
-            item->setBackground(QBrush(colour));
+            item->setBackground(*brush);
     }
 }
 
@@ -452,13 +475,13 @@ void MainWindow::startRun(const QList<int> &indexes)
         const int row = rowOfEntry(index);
         if (row < 0)
             continue;
-        QTableWidgetItem *status = ui->tableWidget->item(row, statusColumn);
+        TableItem *status = cell(ui->tableWidget, row, statusColumn);
         status->setText(QString());
-        status->setData(entryRole, QVariant());
-        status->setData(sortKeyRole, statusKey(untestedRank, 0));
-        QTableWidgetItem *latency = ui->tableWidget->item(row, latencyColumn);
+        status->tag = -1;
+        status->key = statusKey(untestedRank, 0);
+        TableItem *latency = cell(ui->tableWidget, row, latencyColumn);
         latency->setText(QString());
-        latency->setData(sortKeyRole, QVariant());
+        latency->key = noKey;
         paintRow(row, QColor(255, 255, 255, 255));
         paintedRows.removeLast();
         applyFilter(row, row + 1);
@@ -611,14 +634,14 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     if (row < 0)
         return;
     paintRow(row, colour);
-    QTableWidgetItem *statusItem = ui->tableWidget->item(row, statusColumn);
+    TableItem *statusItem = cell(ui->tableWidget, row, statusColumn);
     const qint64 latency = code == u"0" ? result.value(3).toLongLong() : 0;
     statusItem->setText(status);
-    statusItem->setData(entryRole, code);
-    statusItem->setData(sortKeyRole, statusKey(code.toInt(), latency));
-    QTableWidgetItem *latencyItem = ui->tableWidget->item(row, latencyColumn);
+    statusItem->tag = code.toInt();
+    statusItem->key = statusKey(code.toInt(), latency);
+    TableItem *latencyItem = cell(ui->tableWidget, row, latencyColumn);
     latencyItem->setText(code == u"0" ? QString::number(latency) % u" ms"_s : QString());
-    latencyItem->setData(sortKeyRole, code == u"0" ? QVariant(latency) : QVariant());
+    latencyItem->key = code == u"0" ? latency : noKey;
     applyFilter(row, row + 1);
 
     // A first result changes nothing; later ones count when working turns to not or back.
@@ -675,9 +698,9 @@ QList<int> MainWindow::entriesOfRows(const QList<int> &rows) const
 {
     QList<int> entries;
     for (const int row : rows) {
-        const QTableWidgetItem *host = ui->tableWidget->item(row, hostColumn);
-        if (host && host->data(entryRole).isValid())
-            entries.append(host->data(entryRole).toInt());
+        const TableItem *host = cell(ui->tableWidget, row, hostColumn);
+        if (host && host->tag >= 0)
+            entries.append(host->tag);
     }
     return entries;
 }
@@ -720,7 +743,7 @@ void MainWindow::sortByColumn(int column)
     table->horizontalHeader()->setSortIndicator(column, sortOrder);
     table->sortItems(column, sortOrder);
     for (int row = 0; row < table->rowCount(); ++row)
-        entryRows[table->item(row, hostColumn)->data(entryRole).toInt()] = row;
+        entryRows[cell(table, row, hostColumn)->tag] = row;
 }
 
 void MainWindow::applyFilter(int from, int to)
@@ -729,8 +752,8 @@ void MainWindow::applyFilter(int from, int to)
     const bool onlyWorking = onlyWorkingAction->isChecked();
     to = std::min(to, table->rowCount());
     for (int row = from; row < to; ++row) {
-        const QTableWidgetItem *status = table->item(row, statusColumn);
-        const bool hide = onlyWorking && status && status->data(entryRole).toString() != u"0";
+        const TableItem *status = cell(table, row, statusColumn);
+        const bool hide = onlyWorking && status && status->tag != 0;
         if (table->isRowHidden(row) != hide)
             table->setRowHidden(row, hide);
     }
@@ -758,9 +781,9 @@ void MainWindow::copyWorking()
     QTableWidget *table = ui->tableWidget;
     QStringList lines;
     for (int row = 0; row < table->rowCount(); ++row) {
-        const QTableWidgetItem *status = table->item(row, statusColumn);
-        if (status && status->data(entryRole).toString() == u"0")
-            lines << entryText(table->item(row, hostColumn)->data(entryRole).toInt());
+        const TableItem *status = cell(table, row, statusColumn);
+        if (status && status->tag == 0)
+            lines << entryText(cell(table, row, hostColumn)->tag);
     }
     QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
 }

@@ -36,6 +36,8 @@ public:
     static constexpr qsizetype maxViewMessageChars = 4000;
     // Rows of the proxy table filled in one pass of the event loop.
     static constexpr int rowsPerPass = 20000;
+    // Rows the filter shows or hides in one pass.
+    static constexpr int rowsPerFilterPass = 2500;
 
     // Sets the "Parallel tests:" spin box, as config.ini says at start.
     void setParallelTests(int count);
@@ -139,6 +141,8 @@ private:
     QAction *onlyWorkingAction = nullptr;
     QActionGroup *retestGroup = nullptr;
     QTimer retestTimer;
+    QTimer filterPass;
+    int filterNext = 0;
     // Per entry: -1 no result yet, 0 not working, 1 working.
     QList<qint8> lastWorking;
     bool periodicRun = false;
