@@ -319,7 +319,9 @@ void MainWindow::getProxies(const QStringList &list)
     tableFill.stop();
     fillList.clear();
     filledRows = 0;
-    paintedRows.clear();
+    // Rows keep their latency cells until a new result; the new list's rows start without.
+    for (const int index : std::exchange(paintedRows, {}))
+        delete table->takeItem(entryRows.value(index), latencyColumn);
     table->clearSpans();
     entryRows.clear();
     lastWorking.clear();
@@ -361,7 +363,6 @@ void MainWindow::fillRows(int end)
         TableItem *status = readOnlyItem(QString());
         status->key = statusKey(untestedRank, 0);
         table->setItem(filledRows, statusColumn, status);
-        table->setItem(filledRows, latencyColumn, readOnlyItem(QString()));
     }
     applyFilter(start, end);
     table->setUpdatesEnabled(true);
@@ -479,9 +480,7 @@ void MainWindow::startRun(const QList<int> &indexes)
         status->setText(QString());
         status->tag = -1;
         status->key = statusKey(untestedRank, 0);
-        TableItem *latency = cell(ui->tableWidget, row, latencyColumn);
-        latency->setText(QString());
-        latency->key = noKey;
+        delete ui->tableWidget->takeItem(row, latencyColumn);
         paintRow(row, QColor(255, 255, 255, 255));
         paintedRows.removeLast();
         applyFilter(row, row + 1);
@@ -633,13 +632,19 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     const int row = rowOfEntry(index);
     if (row < 0)
         return;
+    // Latency cells come with results: an empty one for every entry of a long list would
+    // cost megabytes.
+    TableItem *latencyItem = cell(ui->tableWidget, row, latencyColumn);
+    if (!latencyItem && ui->tableWidget->item(row, statusColumn)) {
+        latencyItem = readOnlyItem(QString());
+        ui->tableWidget->setItem(row, latencyColumn, latencyItem);
+    }
     paintRow(row, colour);
     TableItem *statusItem = cell(ui->tableWidget, row, statusColumn);
     const qint64 latency = code == u"0" ? result.value(3).toLongLong() : 0;
     statusItem->setText(status);
     statusItem->tag = code.toInt();
     statusItem->key = statusKey(code.toInt(), latency);
-    TableItem *latencyItem = cell(ui->tableWidget, row, latencyColumn);
     latencyItem->setText(code == u"0" ? QString::number(latency) % u" ms"_s : QString());
     latencyItem->key = code == u"0" ? latency : noKey;
     applyFilter(row, row + 1);
