@@ -4,24 +4,9 @@
 #include "MainWindow.h"
 #include "ProxyManager.h"
 
-#include <QFileInfo>
-#include <QSettings>
-
-using namespace Qt::StringLiterals;
-
 AppConfig AppConfig::load(const QString &fileName)
 {
-    AppConfig config;
-    // QSettings would read a directory of that name as an empty file anyway; say nothing.
-    if (!QFileInfo(fileName).isFile())
-        return config;
-    const QSettings settings(fileName, QSettings::IniFormat);
-    // A value with an unquoted comma is a list in this format: toString() gives empty text.
-    config.apiUrl = settings.value(u"API_URL"_s).toString();
-    config.pingUrl = settings.value(u"PING_URL"_s).toString();
-    config.titleText = settings.value(u"TITLE_TEXT"_s).toString();
-    config.logoUrl = settings.value(u"LOGO_URL"_s).toString();
-    return config;
+    return AppConfig(ClientConfig::load(fileName));
 }
 
 void AppConfig::applyTo(ProxyManager *manager, LoginWindow *login, MainWindow *main) const
@@ -30,6 +15,7 @@ void AppConfig::applyTo(ProxyManager *manager, LoginWindow *login, MainWindow *m
         manager->apiUrl = apiUrl;
     if (!pingUrl.isEmpty())
         manager->pingUrl = pingUrl;
+    main->setParallelTests(parallelTests);
     if (!titleText.isEmpty()) {
         main->setWindowTitle(titleText);
         login->setWindowTitle(titleText);

@@ -11,9 +11,11 @@
 
 #include "AppConfig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +30,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -169,6 +172,57 @@ int measure(int entries)
     const double rssTest = bench::residentMB();
     report.info(u"RSS after the run"_s, rssTest, u"MB"_s);
     report.info(u"RSS growth from Test proxies"_s, rssTest - rssLogin, u"MB"_s);
+
+    // Sorting, the filter and a full run's results, each from the event loop as a user or the
+    // tester would bring them.
+    const auto blockOf = [&](const std::function<void()> &action,
+                             const std::function<bool()> &done) {
+        meter.start();
+        QTimer::singleShot(0, &window, action);
+        waitFor(done, 60000);
+        waitFor([] { return false; }, 200);
+        meter.stop();
+        return meter.longestMs();
+    };
+    const auto quality = [&](const QString &what, double ms) {
+        report.figure(what % u": longest loop block"_s, ms, u"ms"_s, u"< 200 ms at 100k"_s,
+                      entries > 100000 || ms < 200);
+    };
+    // Every third proxy times out, the others answer in 0 to 499 ms.
+    int delivered = 0;
+    QTimer feed;
+    feed.setInterval(0);
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        const QString port = manager.proxies.constFirst().section(u':', 1);
+        for (const int end = std::min(delivered + 1000, entries); delivered < end; ++delivered)
+            window.finishedTestingProxy({u"127.0.0.1"_s, port, delivered % 3 ? u"0"_s : u"2"_s,
+                                         QString::number(delivered * 7 % 500),
+                                         QString::number(delivered)});
+        if (delivered == entries)
+            feed.stop();
+    });
+    quality(QString::number(entries) % u" results arriving"_s,
+            blockOf([&] { feed.start(); }, [&] { return delivered == entries; }));
+    auto *header = table->horizontalHeader();
+    const QString names[] = {u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s};
+    for (int column = 0; column < 4; ++column)
+        quality(u"sort by "_s % names[column],
+                blockOf([&] { emit header->sectionClicked(column); }, [] { return true; }));
+    auto *onlyWorking = window.findChild<QAction *>(u"actionShowOnlyWorking"_s);
+    // The filter goes through a long list in passes: two seconds for all of them.
+    QElapsedTimer since;
+    const auto filterDone = [&] { return since.elapsed() > 2000; };
+    since.start();
+    quality(u"filter on"_s, blockOf([&] { onlyWorking->trigger(); }, filterDone));
+    const int shown = int(std::count_if(
+        manager.proxies.cbegin(), manager.proxies.cend(),
+        [&, row = 0](const QString &) mutable { return !table->isRowHidden(row++); }));
+    report.info(u"rows shown with the filter on"_s, shown, u""_s, 0);
+    since.start();
+    quality(u"filter off"_s, blockOf([&] { onlyWorking->trigger(); }, filterDone));
+    const double rssEnd = bench::residentMB();
+    report.figure(u"RSS after results, sorts and filter"_s, rssEnd, u"MB"_s, u"< 150 MB at 100k"_s,
+                  entries > 100000 || rssEnd < 150);
 
     service.kill();
     service.waitForFinished(5000);

@@ -177,6 +177,7 @@ fi
     echo "API_URL=$api_url"
     echo "PING_URL=$ping_url"
     echo "TITLE_TEXT=ProxyManager demo"
+    echo "PARALLEL_TESTS=${PM_DEMO_PARALLEL_TESTS:-4}"
 } >"$run_dir/config.ini"
 
 cat <<EOF

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tidy}
-folders=(app service ui demo-service tests benchmarks)
+folders=(app service ui cli demo-service tests benchmarks)
 
 "$root/scripts/install-deps.sh" clang-tidy cppcheck
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \

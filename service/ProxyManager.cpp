@@ -2,13 +2,12 @@
 
 #include "AuthorizedIpList.h"
 #include "IpAddress.h"
-#include "ProxyEntry.h"
+#include "ProxyTester.h"
 #include "SafeText.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRandomGenerator>
 #include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
@@ -17,20 +16,20 @@
 #include <QSslError>
 #endif
 
-#include <limits>
-#include <utility>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
-const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
 const char *const timedOutProperty = "pmTimedOut";
 const char *const tooLargeProperty = "pmTooLarge";
 const char *const tlsErrorProperty = "pmTlsError";
 // Carries the wish for a report from a getauthips round to its setauthips reply.
 const char *const callEmitProperty = "pmCallEmit";
+// The list a setauthips request stores, for the round's outcome.
+const char *const ipsProperty = "pmIps";
 
 // Bytes up to the first NUL, one character per byte.
 QString latin1UpToNul(const QByteArray &bytes)
@@ -112,12 +111,15 @@ void limitSize(QNetworkReply *reply, qint64 maxBytes)
 
 } // namespace
 
-ProxyManager::ProxyManager() : QObject(nullptr), network(new QNetworkAccessManager(this))
+ProxyManager::ProxyManager()
+    : QObject(nullptr), network(new QNetworkAccessManager(this)), tester(new ProxyTester(this))
 {
     // Redirects are answers of their own: following one would carry the credentials elsewhere.
     network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     connect(network, &QNetworkAccessManager::finished, this, &ProxyManager::finished);
-    testInFlight = false;
+    connect(tester, &ProxyTester::startTestingProxy, this, &ProxyManager::startTestingProxy);
+    connect(tester, &ProxyTester::finishedTestingProxy, this, &ProxyManager::finishedTestingProxy);
+    connect(tester, &ProxyTester::finishedTest, this, &ProxyManager::finishedTest);
     tickMs = 1;
     timeoutMs = 10000;
     authPeriodMs = 60000;
@@ -128,7 +130,7 @@ ProxyManager::ProxyManager() : QObject(nullptr), network(new QNetworkAccessManag
 
 bool ProxyManager::isTesting() const
 {
-    return testInFlight || probeReply || continuePending;
+    return tester->isTesting();
 }
 
 void ProxyManager::setCredentials(const QString &user, const QString &pass)
@@ -145,8 +147,22 @@ void ProxyManager::requestProxies()
 
 void ProxyManager::requestMyIp()
 {
-    if (sendApiRequest(ApiCommand::GetMyIp, {}))
+    if (sendApiRequest(ApiCommand::GetMyIp, {})) {
         ++myIpRequestsOut;
+        return;
+    }
+    // Said from the event loop, as an answer would be.
+    QTimer::singleShot(0, this, [this] {
+        myIp = u""_s;
+        myIpFailure = u"not logged in"_s;
+        myIpDone(FailureKind::ServiceError);
+    });
+}
+
+void ProxyManager::authorize()
+{
+    ++roundsAwaitingMyIp;
+    requestMyIp();
 }
 
 void ProxyManager::requestAuthIps(bool callEmit)
@@ -180,7 +196,7 @@ QNetworkReply *ProxyManager::sendApiRequest(ApiCommand command,
     for (const auto &[key, value] : extra)
         text += u'&' % key % u'=' % encoded(value, ",:");
 
-    // API traffic never goes through a proxy under test.
+    // API traffic never goes through a proxy, whatever the system's settings.
     network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     QNetworkReply *reply = network->get(QNetworkRequest(QUrl(text, QUrl::TolerantMode)));
     limitSize(reply, maxApiReplyBytes);
@@ -230,6 +246,17 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
     return SafeText::singleLine(text);
 }
 
+// Only for a failed reply: whether the service answered at all.
+ProxyManager::FailureKind ProxyManager::failureKindOf(QNetworkReply *reply)
+{
+    if (isTimedOut(reply))
+        return FailureKind::Unreachable;
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
+        reply->property(tooLargeProperty).toBool() || reply->error() == QNetworkReply::NoError)
+        return FailureKind::ServiceError;
+    return FailureKind::Unreachable;
+}
+
 // A failed request, or the service's own refusal on the first line of a successful one.
 QString ProxyManager::failureOf(QNetworkReply *reply, const QString &firstLine) const
 {
@@ -240,22 +267,15 @@ QString ProxyManager::failureOf(QNetworkReply *reply, const QString &firstLine) 
 
 void ProxyManager::finished(QNetworkReply *reply)
 {
-    if (reply == testReply) {
-        handleTestReply(reply);
-    } else if (reply == probeReply) {
-        handleProbeReply(reply);
-    } else {
-        // Anything else of the ping page (a late answer of an abandoned test) is released unread.
-        const QString command = queryValue(reply->url(), u"command"_s);
-        if (command == u"list")
-            handleList(reply);
-        else if (command == u"getmyip")
-            handleMyIp(reply);
-        else if (command == u"getauthips")
-            handleAuthIps(reply);
-        else if (command == u"setauthips")
-            handleSetAuthIps(reply);
-    }
+    const QString command = queryValue(reply->url(), u"command"_s);
+    if (command == u"list")
+        handleList(reply);
+    else if (command == u"getmyip")
+        handleMyIp(reply);
+    else if (command == u"getauthips")
+        handleAuthIps(reply);
+    else if (command == u"setauthips")
+        handleSetAuthIps(reply);
     reply->deleteLater();
 }
 
@@ -263,25 +283,31 @@ void ProxyManager::handleList(QNetworkReply *reply)
 {
     const QString first = latin1UpToNul(readLine(reply));
     proxies.clear();
+    // Indexes of a run still in flight point into the old list: its results count for nothing.
+    tester->dropResults();
 
     const QString failure = failureOf(reply);
     if (!failure.isEmpty()) {
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
         const bool tlsFailed = reply->error() == QNetworkReply::SslHandshakeFailedError;
-        if (!isTimedOut(reply) && first.contains(u"ERROR"))
+        if (!isTimedOut(reply) && first.contains(u"ERROR")) {
             emit finishedGetProxies({first});
-        else if (isTimedOut(reply) || (!answered && !tlsFailed && first.isEmpty()))
+        } else if (isTimedOut(reply) || (!answered && !tlsFailed && first.isEmpty())) {
             emit finishedGetProxies({noResponseText});
-        else
+        } else {
             emit finishedGetProxies({u"ERROR: Could not get the proxy list: "_s % failure});
+        }
+        emit listFailed(failureKindOf(reply), failure);
         return;
     }
     if (first.isEmpty()) {
         emit finishedGetProxies({noResponseText});
+        emit listFailed(FailureKind::ServiceError, u"the answer is empty"_s);
         return;
     }
     if (first.contains(u"ERROR")) {
         emit finishedGetProxies({first});
+        emit listFailed(FailureKind::ServiceError, SafeText::singleLine(first.trimmed()));
         return;
     }
     proxies.append(first.trimmed());
@@ -290,6 +316,7 @@ void ProxyManager::handleList(QNetworkReply *reply)
         proxies.clear();
         emit finishedGetProxies({u"ERROR: The proxy list has more than "_s %
                                  QString::number(maxProxies) % u" entries; none was loaded."_s});
+        emit listFailed(FailureKind::ServiceError, u"the list is too long"_s);
         return;
     }
     emit finishedGetProxies(proxies);
@@ -307,17 +334,44 @@ void ProxyManager::handleMyIp(QNetworkReply *reply)
     myIp = canonical.isEmpty() ? u""_s : canonical;
     if (myIpRequestsOut > 0)
         --myIpRequestsOut;
-    emit finishedMyIp();
+    myIpDone(failureOf(reply).isEmpty() ? FailureKind::ServiceError : failureKindOf(reply));
+}
+
+// Reports the getmyip answer now in myIp or myIpFailure; a caller round waiting for it goes on
+// to read the list, or ends when the address is unknown.
+void ProxyManager::myIpDone(FailureKind kind)
+{
+    if (myIp.isEmpty())
+        emit myIpFailed(kind, myIpFailure);
+    else
+        emit myIpAnswered(myIp);
+    if (roundsAwaitingMyIp == 0)
+        return;
+    --roundsAwaitingMyIp;
+    if (myIp.isEmpty()) {
+        endRound(AuthorizationOutcome::Failed, {},
+                 u"my IP address is not known ("_s % myIpFailure % u")"_s);
+        return;
+    }
+    requestAuthIps(true);
+}
+
+void ProxyManager::endRound(AuthorizationOutcome outcome, const QStringList &ips,
+                            const QString &failure)
+{
+    emit authorizationEnded(outcome, ips, failure);
 }
 
 void ProxyManager::handleAuthIps(QNetworkReply *reply)
 {
     const bool callEmit = queryValue(reply->url(), u"call_emit"_s) == u"1";
     if (myIp.isEmpty()) {
+        const QString reason = myIpFailure.isEmpty()
+                                   ? u"my IP address is not known"_s
+                                   : u"my IP address is not known ("_s % myIpFailure % u")"_s;
         if (!callEmit)
-            periodicRoundDone(myIpFailure.isEmpty()
-                                  ? u"my IP address is not known"_s
-                                  : u"my IP address is not known ("_s % myIpFailure % u")"_s);
+            periodicRoundDone(reason);
+        endRound(AuthorizationOutcome::Failed, {}, reason);
         return;
     }
     QString failure = failureOf(reply);
@@ -338,6 +392,7 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
             emit authorizeIpFailed(reason);
         else
             periodicRoundDone(reason);
+        endRound(AuthorizationOutcome::Failed, {}, reason);
         return;
     }
 
@@ -346,13 +401,22 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
         ips.prepend(myIp);
         QNetworkReply *update =
             sendApiRequest(ApiCommand::SetAuthIps, {{u"ips"_s, ips.join(u',')}});
-        if (update)
+        if (update) {
             update->setProperty(callEmitProperty, callEmit);
-    } else if (!callEmit) {
-        periodicRoundDone({});
+            update->setProperty(ipsProperty, ips);
+        }
+        if (callEmit)
+            emit finishedAuthorizeIp(ips);
+        // Credentials cleared since the read: nothing was written.
+        if (!update)
+            endRound(AuthorizationOutcome::Failed, {}, u"not logged in"_s);
+        return;
     }
+    if (!callEmit)
+        periodicRoundDone({});
     if (callEmit)
         emit finishedAuthorizeIp(ips);
+    endRound(AuthorizationOutcome::AlreadyPresent, ips, {});
 }
 
 void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
@@ -366,6 +430,10 @@ void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
     } else {
         periodicRoundDone(failure);
     }
+    if (failure.isEmpty())
+        endRound(AuthorizationOutcome::Added, reply->property(ipsProperty).toStringList(), {});
+    else
+        endRound(AuthorizationOutcome::Failed, {}, failure);
 }
 
 // Only while periodic authorization is on; a round that ends after it was switched off
@@ -385,191 +453,27 @@ void ProxyManager::periodicRoundDone(const QString &failure)
 
 void ProxyManager::startTesting()
 {
-    // A run still outstanding is superseded: its replies no longer count.
-    abandonTest();
-    currentIndex = 0;
-    stopRequested = false;
-    testFrom(0);
+    startTestingSome({});
+}
+
+void ProxyManager::startTestingSome(const QList<int> &indexes)
+{
+    tester->pingUrl = pingUrl;
+    tester->timeoutMs = timeoutMs;
+    tester->tickMs = tickMs;
+    tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
 }
 
 void ProxyManager::stop(bool force)
 {
     Q_UNUSED(force);
-    stopRequested = true;
-}
-
-// Tests the first usable entry from index on, reporting the unusable ones before it at once;
-// ends the run when none is left.
-void ProxyManager::testFrom(int index)
-{
-    // Enough to keep the event loop moving through a long list of invalid entries.
-    constexpr int invalidPerPass = 64;
-    const quint64 run = runNumber;
-    for (int i = index, reported = 0; i < proxies.size() && !stopRequested; ++i, ++reported) {
-        if (reported == invalidPerPass) {
-            continuePending = true;
-            QTimer::singleShot(0, this, [this, run, i] {
-                if (run != runNumber)
-                    return;
-                continuePending = false;
-                testFrom(i);
-            });
-            return;
-        }
-        currentIndex = i;
-        if (testProxy(i))
-            return;
-        // A slot of the result may have started another run.
-        if (run != runNumber)
-            return;
-    }
-    stopRequested = true;
-    stopTick();
-    emit finishedTest();
-}
-
-// True when a request went out; an unusable entry is reported at once instead.
-bool ProxyManager::testProxy(int index)
-{
-    const ProxyEntry entry = ProxyEntry::parse(proxies.at(index));
-    if (!entry.isUsable()) {
-        emit finishedTestingProxy({SafeText::singleLine(entry.host),
-                                   SafeText::singleLine(entry.portText), u"5"_s, u"0"_s,
-                                   QString::number(index), entry.problem});
-        return false;
-    }
-
-    testHost = entry.host;
-    testPort = entry.port;
-    network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, testHost, testPort));
-
-    const int random = int(QRandomGenerator::global()->bounded(std::numeric_limits<int>::max()));
-    QNetworkRequest request(QUrl(pingUrl % u"?r="_s % QString::number(random), QUrl::TolerantMode));
-    request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
-    testReply = network->get(request);
-    limitSize(testReply, maxPingReplyBytes);
-
-    elapsedMs = 0;
-    testInFlight = true;
-    testClock.start();
-    startTick();
-
-    emit startTestingProxy({entry.host, entry.portText});
-    return true;
+    tester->stop();
 }
 
 void ProxyManager::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == tickTimerId && tickTimerId != 0) {
-        if (testInFlight && testClock.elapsed() >= timeoutMs) {
-            testInFlight = false;
-            elapsedMs = int(testClock.elapsed());
-            // Destroyed, not aborted: an abandoned reply must never reach the dispatcher.
-            delete std::exchange(testReply, nullptr);
-            emitResult(u"2"_s, {}, false);
-            advance();
-        } else if (probeReply && probeClock.elapsed() >= timeoutMs) {
-            delete std::exchange(probeReply, nullptr);
-            emitResult(u"4"_s, {}, false);
-            advance();
-        }
-    } else if (event->timerId() == authTimerId && authTimerId != 0) {
+    if (event->timerId() == authTimerId && authTimerId != 0) {
         requestMyIp();
         requestAuthIps(false);
-    }
-}
-
-void ProxyManager::handleTestReply(QNetworkReply *reply)
-{
-    testReply = nullptr;
-    testInFlight = false;
-    elapsedMs = int(testClock.elapsed());
-    const QString body = latin1UpToNul(readAll(reply));
-
-    if (body.trimmed() == u"1") {
-        emitResult(u"0"_s, {}, false);
-        advance();
-        return;
-    }
-    const qsizetype p = body.indexOf(refusalMarker);
-    if (p >= 0) {
-        const qsizetype start = p + refusalMarker.size();
-        const qsizetype end = body.indexOf(u"</b>"_s, p);
-        const QString message = body.mid(start, end < 0 ? -1 : end - start);
-        if (!message.isEmpty()) {
-            // The proxy's page is untrusted: the address goes into one log line.
-            emitResult(u"1"_s, SafeText::singleLine(message), true);
-            advance();
-            return;
-        }
-    }
-    probedBody = body;
-    sendProbe();
-}
-
-void ProxyManager::sendProbe()
-{
-    const QNetworkProxy underTest = network->proxy();
-    network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    probeReply =
-        network->get(QNetworkRequest(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode)));
-    limitSize(probeReply, maxPingReplyBytes);
-    network->setProxy(underTest);
-    probeClock.start();
-}
-
-void ProxyManager::handleProbeReply(QNetworkReply *reply)
-{
-    probeReply = nullptr;
-    const bool pingReachable = latin1UpToNul(readAll(reply)).trimmed() == u"1";
-    if (pingReachable)
-        emitResult(u"3"_s, probedBody, true);
-    else
-        emitResult(u"4"_s, {}, false);
-    advance();
-}
-
-void ProxyManager::emitResult(const QString &status, const QString &extra, bool withExtra)
-{
-    QStringList result{testHost, QString::number(testPort), status, QString::number(elapsedMs),
-                       QString::number(currentIndex)};
-    if (withExtra)
-        result.append(extra);
-    emit finishedTestingProxy(result);
-}
-
-void ProxyManager::advance()
-{
-    stopTick();
-    if (stopRequested || currentIndex >= proxies.size() - 1) {
-        stopRequested = true;
-        emit finishedTest();
-        return;
-    }
-    testFrom(currentIndex + 1);
-}
-
-void ProxyManager::abandonTest()
-{
-    delete std::exchange(testReply, nullptr);
-    delete std::exchange(probeReply, nullptr);
-    testInFlight = false;
-    continuePending = false;
-    ++runNumber;
-    stopTick();
-}
-
-// The tick runs only while a test or its probe is outstanding.
-void ProxyManager::startTick()
-{
-    if (tickTimerId == 0)
-        tickTimerId = startTimer(tickMs, Qt::PreciseTimer);
-}
-
-void ProxyManager::stopTick()
-{
-    if (tickTimerId != 0 && !isTesting()) {
-        killTimer(tickTimerId);
-        tickTimerId = 0;
     }
 }

@@ -1,22 +1,39 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+class ProxyTester;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimerEvent;
 
-// The one client of the proxy service and of the ping page. It sends every request through
-// one access manager, dispatches every reply in finished(), and reports through its signals.
+// The one client of the proxy service and of the ping page. Service requests go through one
+// access manager of their own, never through a proxy under test, and their replies are
+// dispatched in finished(); the tests of the proxies are run by a ProxyTester.
 class ProxyManager : public QObject
 {
     Q_OBJECT
 
 public:
+    // Why a request failed, for callers that report it: the service answered with an error or
+    // with something unusable, or it could not be reached at all.
+    enum class FailureKind
+    {
+        ServiceError,
+        Unreachable
+    };
+    Q_ENUM(FailureKind)
+    enum class AuthorizationOutcome
+    {
+        Added,
+        AlreadyPresent,
+        Failed
+    };
+    Q_ENUM(AuthorizationOutcome)
+
     ProxyManager();
 
     // Login and list (service requests).
@@ -27,9 +44,14 @@ public:
     // IP authorization.
     void requestAuthIps(bool callEmit);
     void setAutoAuthorize(bool on);
+    // One round that asks for the address first and reads the list once it is known; ends in
+    // authorizationEnded, as every round does.
+    void authorize();
 
     // Proxy tester.
     void startTesting();
+    // Tests only the entries at these indexes of proxies.
+    void startTestingSome(const QList<int> &indexes);
     void stop(bool force);
 
     // The last successful list, one trimmed entry per line of the reply.
@@ -46,6 +68,8 @@ public:
     int timeoutMs = 0;
     int authPeriodMs = 0;
     int apiTimeoutMs = 0;
+    // Tests in flight at once, 1 to 64; read when a run starts.
+    int testConcurrency = 1;
 
     bool isTesting() const;
     // A getmyip request is still out: myIp may not be this login's answer yet.
@@ -55,13 +79,12 @@ public:
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
     static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
+    static constexpr int maxTestConcurrency = 64;
     // Far above any real account; past it a list is refused rather than shown.
     static constexpr int maxProxies = 200000;
 
 signals:
     void finishedGetProxies(const QStringList &result);
-    // A getmyip answer (or its failure) was handled; myIp holds the outcome.
-    void finishedMyIp();
     void finishedTestingProxy(const QStringList &result);
     void finishedAuthorizeIp(const QStringList &ips);
     void startTestingProxy(const QStringList &proxy);
@@ -72,6 +95,15 @@ signals:
     // round that works again after failures says so; nothing in between.
     void periodicAuthorizationFailed(const QString &reason);
     void periodicAuthorizationRecovered();
+
+    // For callers that wait for an outcome: each getmyip request ends in exactly one of the
+    // first two, each failed list request in listFailed (beside finishedGetProxies), and each
+    // authorization round in one authorizationEnded, after the write was answered.
+    void myIpAnswered(const QString &ip);
+    void myIpFailed(ProxyManager::FailureKind kind, const QString &reason);
+    void listFailed(ProxyManager::FailureKind kind, const QString &reason);
+    void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
+                            const QString &failure);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -91,6 +123,9 @@ private:
     QNetworkReply *sendApiRequest(ApiCommand command, const QList<QPair<QString, QString>> &extra);
     QString failureOf(QNetworkReply *reply) const;
     QString failureOf(QNetworkReply *reply, const QString &firstLine) const;
+    static FailureKind failureKindOf(QNetworkReply *reply);
+    void endRound(AuthorizationOutcome outcome, const QStringList &ips, const QString &failure);
+    void myIpDone(FailureKind kind);
 
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);
@@ -99,41 +134,15 @@ private:
 
     void periodicRoundDone(const QString &failure);
 
-    bool testProxy(int index);
-    void testFrom(int index);
-    void handleTestReply(QNetworkReply *reply);
-    void handleProbeReply(QNetworkReply *reply);
-    void sendProbe();
-    void emitResult(const QString &status, const QString &extra, bool withExtra);
-    void advance();
-    void abandonTest();
-    void startTick();
-    void stopTick();
-
-    QString probedBody;
     QString user;
     QString pass;
-    int currentIndex = 0;
     QNetworkAccessManager *network = nullptr;
-    QNetworkReply *testReply = nullptr;
-    QNetworkReply *probeReply = nullptr;
-    int tickTimerId = 0;
-    int elapsedMs = 0;
+    ProxyTester *tester = nullptr;
     int authTimerId = 0;
-    bool stopRequested = false;
-    bool testInFlight = false;
-    // Counts runs, so that a run superseded inside a signal stops where it is.
-    quint64 runNumber = 0;
-    // A run over many invalid entries goes on from the event loop, not in one pass.
-    bool continuePending = false;
     bool periodicFailing = false;
     // Why myIp is empty, for the periodic rounds' report.
     QString myIpFailure;
     int myIpRequestsOut = 0;
-
-    // Proxy under test, kept when its request is sent.
-    QString testHost;
-    quint16 testPort = 0;
-    QElapsedTimer testClock;
-    QElapsedTimer probeClock;
+    // Caller rounds waiting for the address before they read the list.
+    int roundsAwaitingMyIp = 0;
 };

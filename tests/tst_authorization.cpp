@@ -155,7 +155,7 @@ private slots:
         QAction *shared = client->child<QAction>("action_Ensure_my_IP_is_always_authorized");
         QCOMPARE(client->child<QMenu>("menuProgram")->actions().at(0), shared);
         QCOMPARE(tray->contextMenu()->actions().at(0), shared);
-        QVERIFY(tray->contextMenu()->actions().at(1)->isSeparator());
+        QVERIFY(tray->contextMenu()->actions().at(2)->isSeparator());
         QSignalSpy reported(client->manager, &ProxyManager::finishedAuthorizeIp);
         shared->trigger();
         QVERIFY(shared->isChecked());
@@ -216,6 +216,72 @@ private slots:
         QCOMPARE(client->log().count(u"Keeping my IP"_s), 2);
         QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
                  (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
+    }
+
+    // Every round ends in one authorizationEnded, once what it sent has been answered.
+    void roundOutcomes_data()
+    {
+        QTest::addColumn<QString>("round"); // caller, button (address unknown) or periodic
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("sent");
+        using O = ProxyManager::AuthorizationOutcome;
+        const QStringList other{u"10.2.2.2"_s}, both{u"10.2.2.2"_s, u"10.1.1.1"_s};
+        const QStringList read{u"getmyip"_s, u"getauthips"_s};
+        const QStringList write = read + QStringList{u"setauthips"_s};
+        QTest::newRow("caller adds") << u"caller"_s << QString() << other << int(O::Added) << write;
+        QTest::newRow("caller, present")
+            << u"caller"_s << QString() << both << int(O::AlreadyPresent) << read;
+        QTest::newRow("caller, address fails")
+            << u"caller"_s << u"getmyip"_s << other << int(O::Failed) << read.mid(0, 1);
+        QTest::newRow("caller, read fails")
+            << u"caller"_s << u"getauthips"_s << other << int(O::Failed) << read;
+        QTest::newRow("caller, write fails")
+            << u"caller"_s << u"setauthips"_s << other << int(O::Failed) << write;
+        QTest::newRow("button, address unknown")
+            << u"button"_s << QString() << other << int(O::Failed) << read.mid(1);
+        QTest::newRow("periodic adds")
+            << u"periodic"_s << QString() << other << int(O::Added) << write.mid(1);
+    }
+    void roundOutcomes()
+    {
+        QFETCH(QString, round);
+        QFETCH(QString, failing);
+        QFETCH(QStringList, stored);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, sent);
+        logIn();
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), stored);
+        if (!failing.isEmpty())
+            answerWith(failing, CannedResponse::withStatus(500));
+        ProxyManager *manager = client->manager;
+        QList<int> outcomes;
+        QStringList sentAtEnd, storedAtEnd;
+        connect(manager, &ProxyManager::authorizationEnded, this,
+                [&](ProxyManager::AuthorizationOutcome o, const QStringList &ips) {
+                    outcomes << int(o);
+                    sentAtEnd = commands();
+                    storedAtEnd = env.service.authorizedIps(TestEnvironment::demoUser());
+                    if (o == ProxyManager::AuthorizationOutcome::Failed)
+                        QVERIFY(ips.isEmpty());
+                    else
+                        QCOMPARE(ips, storedAtEnd);
+                });
+        if (round == u"caller") {
+            manager->authorize();
+        } else if (round == u"button") {
+            manager->myIp.clear();
+            manager->requestAuthIps(true);
+        } else {
+            manager->setAutoAuthorize(true);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, 10000);
+        QCOMPARE(sentAtEnd, sent);
+        barrier();
+        QCOMPARE(outcomes, QList<int>{outcome});
+        if (outcome == int(ProxyManager::AuthorizationOutcome::Added))
+            QCOMPARE(storedAtEnd, QStringList{u"10.1.1.1"_s} + stored);
     }
 
 private:

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -43,25 +44,42 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content"); // null: there is no file
         QTest::addColumn<QStringList>("values"); // API_URL, PING_URL, TITLE_TEXT, LOGO_URL
+        QTest::addColumn<int>("parallel");
         const QString none;
         QTest::newRow("top level") << "API_URL=http://a/api\nPING_URL=http://p/ping\n"
-                                      "TITLE_TEXT=My proxies\nLOGO_URL=http://l/logo.png\n"_ba
+                                      "TITLE_TEXT=My proxies\nLOGO_URL=http://l/logo.png\n"
+                                      "PARALLEL_TESTS=8\n"_ba
                                    << QStringList{u"http://a/api"_s, u"http://p/ping"_s,
-                                                  u"My proxies"_s, u"http://l/logo.png"_s};
+                                                  u"My proxies"_s, u"http://l/logo.png"_s}
+                                   << 8;
         QTest::newRow("General section, CR LF, comment, spaces")
-            << "; comment\r\n[General]\r\nAPI_URL = http://a/api \r\nTITLE_TEXT=T\r\n"_ba
-            << QStringList{u"http://a/api"_s, none, u"T"_s, none};
+            << "; comment\r\n[General]\r\nAPI_URL = http://a/api \r\nTITLE_TEXT=T\r\n"
+               "PARALLEL_TESTS = 64 \r\n"_ba
+            << QStringList{u"http://a/api"_s, none, u"T"_s, none} << 64;
         QTest::newRow("other section ignored")
-            << "[Other]\nAPI_URL=http://a/api\n"_ba << QStringList{none, none, none, none};
+            << "[Other]\nAPI_URL=http://a/api\nPARALLEL_TESTS=5\n"_ba
+            << QStringList{none, none, none, none} << 1;
         QTest::newRow("unquoted comma is absent, quoted kept")
             << "API_URL=http://a/api?x=1,2\nPING_URL=\"http://p/ping?x=1,2\"\n"_ba
-            << QStringList{none, u"http://p/ping?x=1,2"_s, none, none};
-        QTest::newRow("no file") << QByteArray() << QStringList{none, none, none, none};
+            << QStringList{none, u"http://p/ping?x=1,2"_s, none, none} << 1;
+        QTest::newRow("no file") << QByteArray() << QStringList{none, none, none, none} << 1;
+        const QStringList noUrls{none, none, none, none};
+        QTest::newRow("parallel above the bound") << "PARALLEL_TESTS=65\n"_ba << noUrls << 64;
+        QTest::newRow("parallel past a 64-bit number")
+            << "PARALLEL_TESTS=99999999999999999999999\n"_ba << noUrls << 64;
+        QTest::newRow("parallel zero") << "PARALLEL_TESTS=0\n"_ba << noUrls << 1;
+        QTest::newRow("parallel negative") << "PARALLEL_TESTS=-4\n"_ba << noUrls << 1;
+        QTest::newRow("parallel empty") << "PARALLEL_TESTS=\n"_ba << noUrls << 1;
+        QTest::newRow("parallel not a number") << "PARALLEL_TESTS=4x\n"_ba << noUrls << 1;
+        QTest::newRow("parallel with a fraction") << "PARALLEL_TESTS=2.5\n"_ba << noUrls << 1;
+        QTest::newRow("parallel one") << "PARALLEL_TESTS=1\n"_ba << noUrls << 1;
+        QTest::newRow("parallel two") << "PARALLEL_TESTS=2\n"_ba << noUrls << 2;
     }
     void readsFile()
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, values);
+        QFETCH(int, parallel);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"config.ini"_s);
         QFile file(path);
@@ -73,6 +91,7 @@ private slots:
         const AppConfig config = AppConfig::load(path);
         QCOMPARE((QStringList{config.apiUrl, config.pingUrl, config.titleText, config.logoUrl}),
                  values);
+        QCOMPARE(config.parallelTests, parallel);
         // Never written, nor created.
         QCOMPARE(file.exists(), !content.isNull());
         if (file.open(QIODevice::ReadOnly))
@@ -113,6 +132,7 @@ private slots:
         }
         AppConfig config;
         config.titleText = title;
+        config.parallelTests = 7;
         // Scheme, port and query of the address are not used: plain HTTP on the window's port.
         if (!logoPath.isEmpty())
             config.logoUrl = u"https://127.0.0.1:9"_s % logoPath % u"?size=big"_s;
@@ -128,6 +148,7 @@ private slots:
         QCOMPARE(login.windowTitle(), shownTitle);
         QCOMPARE(client.main.windowTitle(), shownTitle);
         QVERIFY(!client.main.isVisible());
+        QCOMPARE(client.child<QSpinBox>("sbParallelTests")->value(), 7);
 
         QCOMPARE(login.size(), QSize(320, 220));
         QCOMPARE(login.minimumSize(), login.maximumSize());

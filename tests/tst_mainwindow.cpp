@@ -3,6 +3,7 @@
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
@@ -62,7 +63,8 @@ private slots:
                                     QHeaderView::Stretch
                                 ? QString()
                                 : u" (not stretched)"_s);
-        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s}));
+        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s}));
+        QVERIFY(!table->tabKeyNavigation());
         QClipboard *clipboard = QGuiApplication::clipboard();
         client.click("bCopyProxies");
         QCOMPARE(clipboard->text(), env.demoProxies().join(u'\n'));
@@ -181,7 +183,7 @@ private slots:
         auto *table = client.child<QTableWidget>("tableWidget");
         QCOMPARE(table->rowCount(), 1);
         QCOMPARE(table->item(0, 0)->text(), shown);
-        QCOMPARE(table->columnSpan(0, 0), 3);
+        QCOMPARE(table->columnSpan(0, 0), 4);
         QVERIFY(client.log().endsWith(u"\nProxy list not refreshed: "_s % shown % u'\n'));
         // A good list afterwards takes the whole table again.
         client.main.getProxies({u"10.0.0.1:80"_s});
@@ -199,6 +201,103 @@ private slots:
             {u"127.0.0.1"_s, u"3128"_s, u"2"_s, u"5"_s, QString::number(list.size() - 2)});
         QCOMPARE(table->item(list.size() - 2, 2)->text(), u"Timeout"_s);
         QTRY_VERIFY(table->item(list.size() - 1, 2));
+    }
+    // Sorting moves rows; results still land on their own entry's row.
+    void sorting_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<QString>("order"); // first letters of the hosts, top down
+        QTest::newRow("host") << 0 << 1 << u"abcdefgh"_s;
+        QTest::newRow("host again reverses") << 0 << 2 << u"hgfedcba"_s;
+        QTest::newRow("port as a number") << 1 << 1 << u"efghdcba"_s;
+        QTest::newRow("status") << 2 << 1 << u"acdbghef"_s;
+        QTest::newRow("status reversed") << 2 << 2 << u"fehgbdca"_s;
+        QTest::newRow("latency") << 3 << 1 << u"ac"_s;
+    }
+    void sorting()
+    {
+        QFETCH(int, column);
+        QFETCH(int, clicks);
+        QFETCH(QString, order);
+        ClientUnderTest client(env);
+        auto *table = showResults(client);
+        QHeaderView *header = table->horizontalHeader();
+        for (int click = 0; click < clicks; ++click)
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 5, 5));
+        QCOMPARE(hostInitials(table).left(order.size()), order);
+
+        // Entry f (index 5, never tested) gets a result wherever it now is.
+        client.main.finishedTestingProxy({u"f.example"_s, u"2"_s, u"0"_s, u"50"_s, u"5"_s});
+        const int row = hostInitials(table).indexOf(u'f');
+        QCOMPARE(table->item(row, 2)->text() % u'|' % table->item(row, 3)->text(),
+                 u"Up on 2|50 ms"_s);
+        QCOMPARE(table->findItems(u"50 ms"_s, Qt::MatchExactly).size(), 1);
+
+        // A refill shows the list in its own order.
+        client.main.getProxies(client.manager->proxies);
+        QCOMPARE(hostInitials(table), u"cabdefgh"_s);
+    }
+    void copyActions_data()
+    {
+        QTest::addColumn<int>("sortColumn"); // -1: the list's order
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QList<int>>("selectedRows");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("working, list order")
+            << -1 << u"actionCopyWorking"_s << QList<int>{} << u"c.example:80\na.example:8080"_s;
+        QTest::newRow("working, sorted by status")
+            << 2 << u"actionCopyWorking"_s << QList<int>{} << u"a.example:8080\nc.example:80"_s;
+        QTest::newRow("selected") << -1 << u"actionCopySelected"_s << QList<int>{3, 1}
+                                  << u"a.example:8080\nd.example:9"_s;
+        QTest::newRow("Ctrl+C, sorted by host")
+            << 0 << u"Ctrl+C"_s << QList<int>{7, 0} << u"a.example:8080\nh.example:4"_s;
+    }
+    void copyActions()
+    {
+        QFETCH(int, sortColumn);
+        QFETCH(QString, how);
+        QFETCH(QList<int>, selectedRows);
+        QFETCH(QString, copied);
+        ClientUnderTest client(env);
+        auto *table = showResults(client);
+        if (sortColumn >= 0)
+            emit table->horizontalHeader()->sectionClicked(sortColumn);
+        for (const int row : selectedRows)
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
+        QGuiApplication::clipboard()->clear();
+        if (how == u"Ctrl+C") {
+            client.main.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&client.main));
+            table->setFocus();
+            QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        } else {
+            client.child<QAction>(how.toLatin1())->trigger();
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    }
+    void filterShowsOnlyWorking()
+    {
+        ClientUnderTest client(env);
+        auto *table = showResults(client);
+        auto *onlyWorking = client.child<QAction>("actionShowOnlyWorking");
+        QVERIFY(!onlyWorking->isChecked());
+        QCOMPARE(hostInitials(table, true), u"cabdefgh"_s);
+        onlyWorking->trigger();
+        QTRY_COMPARE(hostInitials(table, true), u"ca"_s);
+        // Results go on showing or hiding their rows; a refill keeps the filter.
+        client.main.finishedTestingProxy({u"c.example"_s, u"80"_s, u"2"_s, u"0"_s, u"0"_s});
+        client.main.finishedTestingProxy({u"d.example"_s, u"9"_s, u"0"_s, u"7"_s, u"3"_s});
+        QCOMPARE(hostInitials(table, true), u"ad"_s);
+        client.main.getProxies(client.manager->proxies);
+        QTRY_COMPARE(hostInitials(table, true), QString());
+        client.main.finishedTestingProxy({u"g.example"_s, u"3"_s, u"0"_s, u"7"_s, u"6"_s});
+        QCOMPARE(hostInitials(table, true), u"g"_s);
+        onlyWorking->trigger();
+        QTRY_COMPARE(hostInitials(table, true), u"cabdefgh"_s);
     }
     void quitEndsTheLoop_data()
     {
@@ -232,6 +331,34 @@ private slots:
     }
 
 private:
+    // Eight entries with every kind of result, one never tested (f).
+    static QTableWidget *showResults(ClientUnderTest &client)
+    {
+        const QStringList list{u"c.example:80"_s, u"a.example:8080"_s, u"b.example:443"_s,
+                               u"d.example:9"_s,  u"e.example:1"_s,    u"f.example:2"_s,
+                               u"g.example:3"_s,  u"h.example:4"_s};
+        client.manager->proxies = list;
+        client.main.getProxies(list);
+        client.main.show();
+        const QList<QStringList> results{{u"0"_s, u"300"_s, u"0"_s}, {u"0"_s, u"100"_s, u"1"_s},
+                                         {u"2"_s, u"0"_s, u"2"_s},   {u"1"_s, u"0"_s, u"3"_s},
+                                         {u"5"_s, u"0"_s, u"4"_s},   {u"3"_s, u"0"_s, u"6"_s},
+                                         {u"4"_s, u"0"_s, u"7"_s}};
+        for (const QStringList &r : results)
+            client.main.finishedTestingProxy({u"h"_s, u"1"_s, r.at(0), r.at(1), r.at(2)});
+        return client.child<QTableWidget>("tableWidget");
+    }
+    // First letters of the hosts, top down; hidden rows count unless left out.
+    static QString hostInitials(const QTableWidget *table, bool shownOnly = false)
+    {
+        QString initials;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (!shownOnly || !table->isRowHidden(row))
+                initials += table->item(row, 0)->text().at(0);
+        }
+        return initials;
+    }
+
     TestEnvironment env;
 };
 

@@ -2,10 +2,16 @@
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTest>
 
@@ -27,12 +33,27 @@ private slots:
     void init() { env.reset(); }
     void cleanup() { client.reset(); }
 
+    void runShowsEveryOutcome_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QString>("progress"); // seen while the silent proxy is under test
+        QTest::newRow("one at a time") << 1 << u"Testing: 2 of 5: Up 1, Access Denied 1 · about"_s;
+        QTest::newRow("four at once")
+            << 4
+            << u"Testing: 4 of 5: Up 1, Access Denied 1, Error 1, Invalid entry 1 · "
+               u"waiting for the last 1, up to"_s;
+    }
     void runShowsEveryOutcome()
     {
         PM_SKIP_WITHOUT_TINYPROXY();
+        QFETCH(int, parallel);
+        QFETCH(QString, progress);
         logInWith({env.allowingEntry(), env.refusingEntry(), env.silentEntry(),
                    env.wrongPageEntry(), u"127.0.0.1:-1"_s});
+        client->manager->timeoutMs = 2000;
+        client->child<QSpinBox>("sbParallelTests")->setValue(parallel);
         QSignalSpy ended(client->manager, &ProxyManager::finishedTest);
+        QSignalSpy shown(client->main.statusBar(), &QStatusBar::messageChanged);
         client->click("bTestProxies");
         QVERIFY(!button("bTestProxies")->isVisible());
         QVERIFY(button("bStopTesting")->isVisible());
@@ -48,23 +69,51 @@ private slots:
         QCOMPARE(rowState(3), u"Error on "_s % red);
         QCOMPARE(rowState(4), u"Invalid entry on "_s % grey);
 
-        const QStringList lines = client->log().split(u'\n');
+        QStringList lines = client->log().split(u'\n');
         const auto testing = [](const QString &entry) -> QString {
             const QStringList parts = entry.split(u':');
             return u"Testing proxy "_s % parts.at(0) % u" on port "_s % parts.at(1) % u"... "_s;
         };
-        QVERIFY(lines.at(2).startsWith(testing(env.allowingEntry()) % u"success! ("_s));
-        QVERIFY(lines.at(2).endsWith(u"ms)"_s));
-        QCOMPARE(
-            lines.mid(3),
-            (QStringList{testing(env.refusingEntry()) %
-                             u"IP not authorized: 127.0.0.1 (please authorize and wait 1 min)"_s,
-                         testing(env.silentEntry()) % u"timeout"_s,
-                         testing(env.wrongPageEntry()) %
-                             u"error, please send full response to support:"_s,
-                         QString::fromLatin1(TestEnvironment::wrongPageBody()),
-                         u"Invalid entry 127.0.0.1:-1: the port is not a number from 1 to 65535"_s,
-                         {}}));
+        const QString upStart = testing(env.allowingEntry()) % u"success! ("_s;
+        const QString up = lines.takeAt(lines.indexOf(
+            QRegularExpression(u"^"_s % QRegularExpression::escape(upStart) % u"\\d+ms\\)$"_s)));
+        const QString error =
+            testing(env.wrongPageEntry()) % u"error, please send full response to support:"_s;
+        const QString timeout = testing(env.silentEntry()) % u"timeout"_s;
+        QStringList expected{
+            testing(env.refusingEntry()) %
+                u"IP not authorized: 127.0.0.1 (please authorize and wait 1 min)"_s,
+            timeout,
+            error,
+            QString::fromLatin1(TestEnvironment::wrongPageBody()),
+            u"Invalid entry 127.0.0.1:-1: the port is not a number from 1 to 65535"_s,
+            {}};
+        if (parallel == 1) {
+            QVERIFY(client->log().split(u'\n').at(2) == up);
+            QCOMPARE(lines.mid(2), expected);
+        } else {
+            // Whole lines in the order the results came: the time-out last.
+            QCOMPARE(lines.at(lines.size() - 2), timeout);
+            QCOMPARE(lines.indexOf(expected.at(3)), lines.indexOf(error) + 1);
+            QStringList got = lines.mid(2);
+            got.sort();
+            expected.sort();
+            QCOMPARE(got, expected);
+        }
+
+        const auto messages = [&shown] {
+            QStringList texts;
+            for (const QList<QVariant> &args : std::as_const(shown))
+                texts << args.at(0).toString();
+            return texts;
+        };
+        QCOMPARE(messages().value(0), u"Testing: 0 of 5 · estimating the time left"_s);
+        QVERIFY2(messages().filter(progress).size() >= 1, qPrintable(messages().join(u'|')));
+        const QString summary = client->main.statusBar()->currentMessage();
+        QVERIFY2(summary.startsWith(u"Tested 5 of 5: Up 1, Access Denied 1, Timeout 1, Error 1, "
+                                    u"Invalid entry 1 in "_s),
+                 qPrintable(summary));
+        QCOMPARE(client->main.findChild<QSystemTrayIcon *>()->toolTip(), summary);
 
         // With the ping page down even a working proxy fails: the fault is on this side.
         client->manager->pingUrl = u"http://"_s % env.closedEntry() % u"/ping"_s;
@@ -116,15 +165,30 @@ private slots:
         QSignalSpy changes(table()->model(), &QAbstractItemModel::dataChanged);
         client->click("bTestProxies");
         QCOMPARE(rowState(0), u" on "_s % white);
-        QCOMPARE(changes.size(), 4);
+        QVERIFY(!changes.isEmpty());
+        for (const QList<QVariant> &change : std::as_const(changes))
+            QCOMPARE(change.at(0).toModelIndex().row(), 0);
+    }
+    void getProxiesDuringRun_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QString>("logEnd"); // after the refill
+        QTest::newRow("one at a time") << 1 << u"... not finished, the list was refreshed\n"_s;
+        QTest::newRow("four at once") << 4 << u"ms)\n"_s;
     }
     void getProxiesDuringRun()
     {
-        // Proxies of the test's own process, so that the case needs no tinyproxy.
-        logInWith({env.wrongPageEntry(), env.silentEntry()});
+        PM_SKIP_WITHOUT_TINYPROXY();
+        QFETCH(int, parallel);
+        QFETCH(QString, logEnd);
+        logInWith({env.allowingEntry(), env.silentEntry()});
+        client->manager->timeoutMs = 3000;
+        client->child<QSpinBox>("sbParallelTests")->setValue(parallel);
         QSignalSpy started(client->manager, &ProxyManager::startTestingProxy);
+        QSignalSpy results(client->manager, &ProxyManager::finishedTestingProxy);
         client->click("bTestProxies");
         QTRY_COMPARE(started.size(), 2);
+        QTRY_COMPARE(results.size(), 1);
         // The refill removes row 1 before the stopped run's result for it arrives.
         env.service.setProxies(TestEnvironment::demoUser(), {env.wrongPageEntry()});
         QSignalSpy refilled(client->manager, &ProxyManager::finishedGetProxies);
@@ -136,10 +200,15 @@ private slots:
         QCOMPARE(ended.size(), 0);
         QCOMPARE(table()->rowCount(), 1);
         QCOMPARE(rowState(0), u" on none"_s); // a fresh row
+        // The old run's time-out is neither shown nor logged: its list is gone.
         QVERIFY(ended.wait(10000));
         QVERIFY(ready());
-        QCOMPARE(table()->rowCount(), 1);
-        QVERIFY(client->log().endsWith(u"timeout\n"_s));
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(rowState(0), u" on none"_s);
+        QVERIFY2(client->log().endsWith(logEnd), qPrintable(client->log().right(80)));
+        client->click("bTestProxies");
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 10000);
+        QCOMPARE(rowState(0), u"Error on "_s % red);
     }
     // One long line of an error page stays whole in log.txt and on the clipboard; the view
     // shows its head, as laying out the whole line froze the window for minutes.
@@ -161,6 +230,96 @@ private slots:
         QVERIFY(whole.endsWith(u"support:\n"_s % QString::fromLatin1(body) % u'\n'));
         client->click("bCopyLog");
         QCOMPARE(QGuiApplication::clipboard()->text(), whole);
+    }
+    // Selected rows, or a double-clicked one, are tested alone; other rows keep their results.
+    void runOverSelectedRows_data()
+    {
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<bool>("doubleClick");
+        QTest::addColumn<QList<int>>("entries"); // row 0 holds entry 5 once sorted
+        QTest::newRow("selection") << QList<int>{1, 3, 4} << false << QList<int>{0, 2, 3};
+        QTest::newRow("double-click") << QList<int>{2} << true << QList<int>{1};
+    }
+    void runOverSelectedRows()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(bool, doubleClick);
+        QFETCH(QList<int>, entries);
+        logInWith(QStringList(6, env.closedEntry()));
+        // Sorted by host (all alike), so rows and entries may no longer be equal.
+        client->main.finishedTestingProxy({u"x"_s, u"1"_s, u"2"_s, u"0"_s, u"5"_s});
+        emit table()->horizontalHeader()->sectionClicked(2);
+        QCOMPARE(client->main.entriesOfRows(rows), entries);
+        QSignalSpy results(client->manager, &ProxyManager::finishedTestingProxy);
+        auto *testSelected = client->child<QAction>("actionTestSelected");
+        if (doubleClick) {
+            const QRect cell = table()->visualRect(table()->model()->index(rows.first(), 0));
+            QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cell.center());
+        } else {
+            for (const int row : rows)
+                table()->selectionModel()->select(table()->model()->index(row, 0),
+                                                  QItemSelectionModel::Select |
+                                                      QItemSelectionModel::Rows);
+            testSelected->trigger();
+        }
+        QVERIFY(!testSelected->isEnabled());
+        QVERIFY(button("bStopTesting")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
+        QVERIFY(testSelected->isEnabled());
+        QList<int> tested;
+        for (const QList<QVariant> &result : std::as_const(results))
+            tested << result.at(0).toStringList().at(4).toInt();
+        std::sort(tested.begin(), tested.end());
+        QList<int> wanted = entries;
+        std::sort(wanted.begin(), wanted.end());
+        QCOMPARE(tested, wanted);
+        QVERIFY(client->main.statusBar()->currentMessage().startsWith(
+            u"Tested "_s % QString::number(rows.size()) % u" of "_s %
+            QString::number(rows.size())));
+        for (int row = 0; row < 6; ++row) {
+            const QString status = table()->item(row, 2)->text();
+            const int entry = client->main.entriesOfRows({row}).constFirst();
+            const QString expected =
+                entries.contains(entry) ? u"Error"_s : (entry == 5 ? u"Timeout"_s : QString());
+            QCOMPARE(status, expected);
+        }
+    }
+    // Periodic runs never overlap; the tray speaks only when an entry turned working or not.
+    void periodicRetest()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        logInWith({env.allowingEntry(), env.silentEntry()});
+        client->manager->timeoutMs = 500;
+        client->main.retestMinuteMs = 30;
+        QStringList messages;
+        client->main.showTrayMessage = [&](const QString &, const QString &text) {
+            messages << text;
+        };
+        const QString ping = client->manager->pingUrl;
+        QString events;
+        connect(client->manager, &ProxyManager::startTestingProxy, this,
+                [&](const QStringList &proxy) {
+                    if (env.allowingEntry() == proxy.join(u':'))
+                        events += u'S';
+                });
+        connect(client->manager, &ProxyManager::finishedTest, this, [&] {
+            events += u'E';
+            // The ping page goes down for the second and third runs.
+            const qsizetype runs = events.count(u'E');
+            client->manager->pingUrl =
+                runs == 1 || runs == 2 ? u"http://"_s % env.closedEntry() % u"/ping"_s : ping;
+        });
+        client->child<QAction>("actionRetest5")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(events.count(u'E') >= 4, 30000);
+        client->child<QAction>("actionRetest0")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 10000);
+        QVERIFY2(events.startsWith(u"SESESESE"_s), qPrintable(events));
+        QVERIFY2(!events.contains(u"SS"_s), qPrintable(events));
+        const QString entry = env.allowingEntry();
+        QCOMPARE(messages.mid(0, 2),
+                 (QStringList{u"1 went down: "_s % entry, u"1 came back: "_s % entry}));
+        QVERIFY(client->log().contains(u"\n1 went down: "_s % entry % u'\n'));
     }
     void scrollsToTestedRow()
     {

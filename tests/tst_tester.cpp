@@ -3,7 +3,11 @@
 #include "ProxyManager.h"
 #include "TestEnvironment.h"
 
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -25,10 +29,16 @@ class TestTester : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(env.start()); }
+    void initTestCase()
+    {
+        QVERIFY(env.start());
+        QVERIFY(fakeProxy.listen());
+    }
     void init()
     {
         env.reset();
+        fakeProxy.setHandler({});
+        fakeProxy.clearRequests();
         manager = new ProxyManager();
         manager->pingUrl = env.service.pingUrl().toString();
         manager->timeoutMs = 1000;
@@ -246,14 +256,100 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"end"_s), 20000);
         QCOMPARE(events.mid(1), (QStringList{u"result 3"_s, u"end"_s}));
     }
+    void parallelRun_data()
+    {
+        QTest::addColumn<int>("concurrency");
+        QTest::addColumn<int>("inFlight"); // the most tests out at once
+        QTest::newRow("four at once") << 4 << 4;
+        QTest::newRow("below one means one") << 0 << 1;
+    }
+    // Every entry reports once, with its own index, host and port, in the order of completion;
+    // one end after the last.
+    void parallelRun()
+    {
+        QFETCH(int, concurrency);
+        QFETCH(int, inFlight);
+        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
+        const QStringList proxies{env.silentEntry(),   fakeProxy.entry(),    u"no colon"_s,
+                                  env.allowingEntry(), env.refusingEntry(),  env.closedEntry(),
+                                  env.allowingEntry(), env.wrongPageEntry(), u"[::1]:0"_s};
+        const QStringList statuses{u"2"_s, u"0"_s, u"5"_s, u"0"_s, u"1"_s,
+                                   u"3"_s, u"0"_s, u"3"_s, u"5"_s};
+        int out = 0, most = 0;
+        connect(manager, &ProxyManager::startTestingProxy, this,
+                [&] { most = std::max(most, ++out); });
+        connect(manager, &ProxyManager::finishedTestingProxy, this,
+                [&](const QStringList &r) { out -= r.at(2) != u"5"; });
+        manager->testConcurrency = concurrency;
+        run(proxies);
+        QCOMPARE(most, inFlight);
+        QCOMPARE(events.count(u"end"_s), 1);
+        QCOMPARE(events.constLast(), u"end"_s);
+        QList<int> order;
+        for (const QStringList &r : std::as_const(results)) {
+            const int index = r.at(4).toInt();
+            const ProxyEntry entry = ProxyEntry::parse(proxies.value(index));
+            QCOMPARE(r.mid(0, 3), (QStringList{entry.host, entry.portText, statuses.at(index)}));
+            order << index;
+        }
+        QList<int> sorted = order;
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(sorted, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+        // The silent proxy and the slow one are passed by the quick ones behind them.
+        if (inFlight > 1)
+            QCOMPARE(order.mid(7), (QList<int>{1, 0}));
+        QVERIFY(!manager->isTesting());
+    }
+    // Stopped with four out: those four report, nothing more is sent.
+    void stopDuringParallelRun()
+    {
+        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
+        manager->testConcurrency = 4;
+        manager->proxies = QStringList(10, fakeProxy.entry());
+        manager->startTesting();
+        QTRY_COMPARE(fakeProxy.requestCount(), 4);
+        manager->stop(false);
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"end"_s), 20000);
+        QCOMPARE(events.count(u"start "_s + fakeProxy.entry()), 4);
+        QCOMPARE(results.size(), 4);
+        QCOMPARE(events.constLast(), u"end"_s);
+        QCOMPARE(fakeProxy.requestCount(), 4);
+    }
+    // The list goes direct and arrives while every slot waits on a silent proxy; the run's
+    // results then count for nothing, and it still ends once.
+    void listDuringRun()
+    {
+        manager->apiUrl = env.service.apiUrl().toString();
+        manager->setCredentials(TestEnvironment::demoUser(), TestEnvironment::demoPassword());
+        manager->testConcurrency = 4;
+        manager->proxies = QStringList(4, env.silentEntry());
+        manager->startTesting();
+        QSignalSpy listed(manager, &ProxyManager::finishedGetProxies);
+        QElapsedTimer clock;
+        clock.start();
+        manager->requestProxies();
+        QVERIFY(listed.wait(5000));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(manager->isTesting());
+        QVERIFY(!env.service.requestsFor(u"/api"_s).constLast().viaProxy);
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"end"_s), 20000);
+        QCOMPARE(events, (QStringList(4, u"start "_s + env.silentEntry()) << u"end"_s));
+    }
+    void lateAnswersCountForNothing_data()
+    {
+        QTest::addColumn<int>("concurrency");
+        QTest::newRow("one at a time") << 1;
+        QTest::newRow("four at once") << 4;
+    }
     void lateAnswersCountForNothing()
     {
-        // The first run's answer comes late; a new run in the meantime must not take it.
-        env.wrongPage.setHandler(
-            [](const ReceivedRequest &) { return std::optional(page("1", 300)); });
-        manager->proxies = {env.wrongPageEntry()};
+        QFETCH(int, concurrency);
+        // The first run's answers come late; a new run in the meantime must not take them.
+        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
+        manager->testConcurrency = concurrency;
+        manager->proxies = QStringList(4, fakeProxy.entry());
         manager->startTesting();
-        QTRY_COMPARE(env.wrongPage.requestCount(), 1);
+        QTRY_COMPARE(fakeProxy.requestCount(), concurrency);
         run({env.silentEntry()});
         QCOMPARE(results.size(), 1);
         QCOMPARE(results.at(0).at(2), u"2"_s);
@@ -268,6 +364,8 @@ private:
     }
 
     TestEnvironment env;
+    // Answers as each case says, beside the environment's wrong-page listener.
+    DemoService fakeProxy;
     ProxyManager *manager = nullptr;
     QStringList events;
     QList<QStringList> results;

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <functional>
+
 class ProxyManager;
+class QAction;
+class QActionGroup;
 class QMenu;
+class QTableWidgetItem;
 
 namespace Ui {
 class MainWindow;
@@ -30,8 +36,24 @@ public:
     static constexpr qsizetype maxViewMessageChars = 4000;
     // Rows of the proxy table filled in one pass of the event loop.
     static constexpr int rowsPerPass = 20000;
+    // Rows the filter shows or hides in one pass.
+    static constexpr int rowsPerFilterPass = 2500;
+
+    // Sets the "Parallel tests:" spin box, as config.ini says at start.
+    void setParallelTests(int count);
 
     ProxyManager *proxyManager = nullptr;
+
+    // One minute of the "Re-test every ..." periods; tests shorten it.
+    int retestMinuteMs = 60000;
+    // The lines the log view holds at most.
+    static constexpr int maxViewLines = 5000;
+    // Where tray messages go; tests replace it to see them.
+    std::function<void(const QString &title, const QString &text)> showTrayMessage;
+
+    // Entries of the proxy list shown in the table rows given, in that order.
+    QList<int> entriesOfRows(const QList<int> &rows) const;
+    void testEntries(const QList<int> &indexes);
 
 public slots:
     void initAndShow();
@@ -55,12 +77,31 @@ private slots:
     void on_bTestProxies_clicked();
     void on_bStopTesting_clicked();
     void on_bAuthIp_clicked();
+    void sortByColumn(int column);
+    void showTableMenu(const QPoint &pos);
+    void copySelected();
+    void copyWorking();
+    void setRetestPeriod(int minutes);
+    void retest();
 
 private:
     void paintRow(int row, const QColor &colour);
     void fillRows(int end);
     void showListFailure(const QString &text);
     void startRunBlockOnItsOwnLine();
+    QString runCounts() const;
+    static QString startText(const QString &host, const QString &port);
+    void showProgress();
+    void startRun(const QList<int> &indexes);
+    void setRunning(bool running);
+    void applyFilter(int from, int to);
+    void notify(const QString &text);
+    QList<int> selectedRows() const;
+    QString entryText(int index) const;
+    int rowOfEntry(int index) const;
+
+    // Outcomes in the order of their status codes "0" to "5".
+    static constexpr int outcomeCount = 6;
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
@@ -74,8 +115,40 @@ private:
     int filledRows = 0;
     QTimer tableFill;
     // Logs the address once the getmyip answer of this login is in.
-    QMetaObject::Connection myIpWait;
+    QMetaObject::Connection myIpAnswerWait;
+    QMetaObject::Connection myIpFailureWait;
     // Rows coloured by a result since the table was filled or last reset.
     QList<int> paintedRows;
     QTimer logFlush;
+
+    // The run in progress, as the window last started it.
+    int runConcurrency = 1;
+    int runTotal = 0;
+    int runDone = 0;
+    int runInFlight = 0;
+    int runOutcomes[outcomeCount] = {};
+    QElapsedTimer runClock;
+    QElapsedTimer lastStart;
+    // Holds progress updates back to a few a second.
+    QTimer progressUpdate;
+    // A "Testing proxy ..." text waits for its result on the same line.
+    bool startTextOpen = false;
+
+    // Each entry's row, by the entry's index in the list: sorting moves rows.
+    QList<int> entryRows;
+    int sortColumn = -1;
+    Qt::SortOrder sortOrder = Qt::AscendingOrder;
+    QAction *testSelectedAction = nullptr;
+    QAction *copySelectedAction = nullptr;
+    QAction *copyWorkingAction = nullptr;
+    QAction *onlyWorkingAction = nullptr;
+    QActionGroup *retestGroup = nullptr;
+    QTimer retestTimer;
+    QTimer filterPass;
+    int filterNext = 0;
+    // Per entry: -1 no result yet, 0 not working, 1 working.
+    QList<qint8> lastWorking;
+    bool periodicRun = false;
+    QStringList wentDown;
+    QStringList cameBack;
 };

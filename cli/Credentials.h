@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// The account's user name and password, from anywhere but the command line, where every user
+// of the machine could read them.
+class Credentials
+{
+public:
+    // From the file when one is named, else from PROXYMANAGER_USER and PROXYMANAGER_PASSWORD,
+    // else from a prompt when standard input is a terminal. On failure, error says why.
+    static Credentials obtain(const QString &file);
+
+    // The user name on the first line, the password on the second, kept as written apart from
+    // the line end. Refused when others can read the file (checked on Unix only).
+    static Credentials fromFile(const QString &path);
+
+    bool isValid() const { return error.isEmpty(); }
+
+    QString user;
+    QString password;
+    QString error;
+
+private:
+    static Credentials prompt();
+};

@@ -1,0 +1,111 @@
+#include "TestReport.h"
+
+#include "SafeText.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+const QStringList TestReport::fieldNames{u"entry"_s, u"host"_s, u"port"_s,  u"outcome"_s,
+                                         u"code"_s,  u"ms"_s,   u"detail"_s};
+
+namespace {
+
+QStringList fieldsOf(const TestRecord &record)
+{
+    return {record.entry,   record.host, record.port,
+            record.outcome, record.code, QString::number(record.ms),
+            record.detail};
+}
+
+QString csvField(const QString &field)
+{
+    if (!field.contains(u',') && !field.contains(u'"') && !field.contains(u'\n') &&
+        !field.contains(u'\r'))
+        return field;
+    return u'"' % QString(field).replace(u"\""_s, u"\"\""_s) % u'"';
+}
+
+} // namespace
+
+TestRecord TestReport::recordOf(const QString &entry, const QStringList &result)
+{
+    static const QString outcomes[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
+                                       u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
+    TestRecord record;
+    // The list and the proxies' pages are untrusted: one bounded line each.
+    record.entry = SafeText::singleLine(entry);
+    record.host = SafeText::singleLine(result.value(0));
+    record.port = SafeText::singleLine(result.value(1));
+    record.code = result.value(2);
+    const int code = record.code.toInt();
+    record.outcome = code >= 0 && code < 6 ? outcomes[code] : QString();
+    record.ms = result.value(3).toInt();
+    // An error page: its first line, which is often its status.
+    const QString extra = result.value(5);
+    const QString firstLine = extra.trimmed().section(u'\n', 0, 0);
+    record.detail = SafeText::singleLine(code == 3 ? firstLine : extra);
+    return record;
+}
+
+QString TestReport::text(const QList<TestRecord> &records)
+{
+    QList<qsizetype> widths(fieldNames.size() - 1, 0);
+    for (const TestRecord &record : records) {
+        const QStringList fields = fieldsOf(record);
+        for (qsizetype i = 0; i < widths.size(); ++i)
+            widths[i] = std::max(widths[i], fields.at(i).size());
+    }
+    QString out;
+    for (const TestRecord &record : records) {
+        const QStringList fields = fieldsOf(record);
+        QString line;
+        for (qsizetype i = 0; i < widths.size(); ++i)
+            line += fields.at(i).leftJustified(widths[i]) % u"  "_s;
+        line += fields.last();
+        out += line.trimmed() % u'\n';
+    }
+    return out;
+}
+
+QString TestReport::csv(const QList<TestRecord> &records)
+{
+    QString out = fieldNames.join(u',') % u'\n';
+    for (const TestRecord &record : records) {
+        QStringList fields = fieldsOf(record);
+        std::transform(fields.begin(), fields.end(), fields.begin(), csvField);
+        out += fields.join(u',') % u'\n';
+    }
+    return out;
+}
+
+QString TestReport::json(const QList<TestRecord> &records)
+{
+    QJsonArray array;
+    for (const TestRecord &record : records) {
+        array.append(QJsonObject{{u"entry"_s, record.entry},
+                                 {u"host"_s, record.host},
+                                 {u"port"_s, record.port},
+                                 {u"outcome"_s, record.outcome},
+                                 {u"code"_s, record.code},
+                                 {u"ms"_s, record.ms},
+                                 {u"detail"_s, record.detail}});
+    }
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}
+
+QString TestReport::working(const QList<TestRecord> &records)
+{
+    QString out;
+    for (const TestRecord &record : records) {
+        if (record.code != u"0")
+            continue;
+        const QString host = record.host.contains(u':') ? u'[' % record.host % u']' : record.host;
+        out += host % u':' % record.port % u'\n';
+    }
+    return out;
+}

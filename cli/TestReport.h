@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One entry's test result as the command-line client prints it.
+struct TestRecord
+{
+    QString entry;
+    QString host;
+    QString port;
+    QString outcome;
+    QString code;
+    int ms = 0;
+    QString detail;
+};
+
+// The results of a run, in list order, in the formats the client prints.
+class TestReport
+{
+public:
+    // The tester's result (host, port, status, ms, index and, for some, a text) of that entry.
+    static TestRecord recordOf(const QString &entry, const QStringList &result);
+
+    static QString text(const QList<TestRecord> &records);
+    static QString csv(const QList<TestRecord> &records);
+    static QString json(const QList<TestRecord> &records);
+    // host:port of each working entry, one a line, for a scraper's proxy file.
+    static QString working(const QList<TestRecord> &records);
+
+    static const QStringList fieldNames;
+};

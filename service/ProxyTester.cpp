@@ -1,0 +1,288 @@
+#include "ProxyTester.h"
+
+#include <numeric>
+
+#include "ProxyEntry.h"
+#include "SafeText.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QTimerEvent>
+#include <QUrl>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
+const char *const tooLargeProperty = "pmTooLarge";
+// Enough to keep the event loop moving through a long list of invalid entries.
+constexpr int invalidPerPass = 64;
+
+QString latin1UpToNul(const QByteArray &bytes)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    return QString::fromLatin1(nul < 0 ? bytes : bytes.first(nul));
+}
+
+QByteArray readAll(QNetworkReply *reply)
+{
+    return reply->isReadable() ? reply->readAll() : QByteArray();
+}
+
+// The access manager keeps a whole body in memory: a reply past the limit is cut off.
+void limitSize(QNetworkReply *reply)
+{
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64) {
+                         if (received <= ProxyTester::maxPingReplyBytes ||
+                             reply->property(tooLargeProperty).toBool())
+                             return;
+                         reply->setProperty(tooLargeProperty, true);
+                         reply->abort();
+                     });
+}
+
+} // namespace
+
+// One test in flight: its own access manager, request, proxy, clocks and probe.
+struct ProxyTester::Slot
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = nullptr;
+    bool probing = false;
+    int index = 0;
+    QString host;
+    quint16 port = 0;
+    int elapsedMs = 0;
+    QString probedBody;
+    QElapsedTimer clock;
+    QElapsedTimer probeClock;
+};
+
+ProxyTester::ProxyTester(QObject *parent) : QObject(parent) {}
+
+ProxyTester::~ProxyTester()
+{
+    abandon();
+}
+
+void ProxyTester::start(const QStringList &list, int wanted, const QList<int> &only)
+{
+    abandon();
+    entries = list;
+    order.clear();
+    for (const int index : only) {
+        if (index >= 0 && index < list.size())
+            order.append(index);
+    }
+    if (only.isEmpty()) {
+        order.resize(list.size());
+        std::iota(order.begin(), order.end(), 0);
+    }
+    concurrency = std::clamp(wanted, 1, maxConcurrency);
+    next = 0;
+    stopRequested = false;
+    dropping = false;
+    running = true;
+    fill();
+}
+
+void ProxyTester::stop()
+{
+    stopRequested = true;
+}
+
+void ProxyTester::dropResults()
+{
+    stopRequested = true;
+    dropping = running;
+}
+
+// Sends tests until every slot is busy, reporting unusable entries at once without a slot;
+// ends the run when nothing is left in flight.
+void ProxyTester::fill()
+{
+    const quint64 run = runNumber;
+    for (int reported = 0;
+         running && !stopRequested && next < order.size() && inFlight < concurrency;) {
+        if (reported == invalidPerPass) {
+            continuePending = true;
+            QTimer::singleShot(0, this, [this, run] {
+                if (run != runNumber)
+                    return;
+                continuePending = false;
+                fill();
+            });
+            return;
+        }
+        const int index = order.at(next++);
+        const ProxyEntry entry = ProxyEntry::parse(entries.at(index));
+        if (entry.isUsable()) {
+            send(freeSlot(), index, entry.host, entry.port);
+            emit startTestingProxy({entry.host, entry.portText});
+        } else {
+            ++reported;
+            emit finishedTestingProxy({SafeText::singleLine(entry.host),
+                                       SafeText::singleLine(entry.portText), u"5"_s, u"0"_s,
+                                       QString::number(index), entry.problem});
+        }
+        // A slot of the signal may have started another run.
+        if (run != runNumber)
+            return;
+    }
+    if (running && inFlight == 0 && !continuePending && (stopRequested || next >= order.size()))
+        finish();
+}
+
+ProxyTester::Slot &ProxyTester::freeSlot()
+{
+    for (const auto &slot : testSlots) {
+        if (!slot->reply)
+            return *slot;
+    }
+    testSlots.push_back(std::make_unique<Slot>());
+    Slot *slot = testSlots.back().get();
+    // Redirects are answers of their own, as for every request of the client.
+    slot->network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(&slot->network, &QNetworkAccessManager::finished, this,
+            [this, slot](QNetworkReply *reply) { handleReply(*slot, reply); });
+    return *slot;
+}
+
+void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
+{
+    slot.index = index;
+    slot.host = host;
+    slot.port = port;
+    slot.probing = false;
+    slot.network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host, port));
+
+    const int random = int(QRandomGenerator::global()->bounded(std::numeric_limits<int>::max()));
+    QNetworkRequest request(QUrl(pingUrl % u"?r="_s % QString::number(random), QUrl::TolerantMode));
+    request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
+    slot.reply = slot.network.get(request);
+    limitSize(slot.reply);
+    ++inFlight;
+    slot.clock.start();
+    if (tickTimerId == 0)
+        tickTimerId = startTimer(tickMs, Qt::PreciseTimer);
+}
+
+void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
+{
+    reply->deleteLater();
+    // A late answer of an abandoned test is released unread.
+    if (reply != slot.reply)
+        return;
+    slot.reply = nullptr;
+    const QString body = latin1UpToNul(readAll(reply));
+    if (slot.probing) {
+        if (body.trimmed() == u"1")
+            report(slot, u"3"_s, slot.probedBody, true);
+        else
+            report(slot, u"4"_s, {}, false);
+        return;
+    }
+
+    slot.elapsedMs = int(slot.clock.elapsed());
+    if (body.trimmed() == u"1") {
+        report(slot, u"0"_s, {}, false);
+        return;
+    }
+    const qsizetype p = body.indexOf(refusalMarker);
+    if (p >= 0) {
+        const qsizetype start = p + refusalMarker.size();
+        const qsizetype end = body.indexOf(u"</b>"_s, p);
+        const QString message = body.mid(start, end < 0 ? -1 : end - start);
+        if (!message.isEmpty()) {
+            // The proxy's page is untrusted: the address goes into one log line.
+            report(slot, u"1"_s, SafeText::singleLine(message), true);
+            return;
+        }
+    }
+    slot.probedBody = body;
+    sendProbe(slot);
+}
+
+// Whether the ping page answers without any proxy tells a broken proxy from a broken line.
+void ProxyTester::sendProbe(Slot &slot)
+{
+    slot.network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    slot.reply =
+        slot.network.get(QNetworkRequest(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode)));
+    limitSize(slot.reply);
+    slot.probing = true;
+    slot.probeClock.start();
+}
+
+void ProxyTester::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != tickTimerId)
+        return;
+    const quint64 run = runNumber;
+    // By index: a slot of a result may start a run that adds slots.
+    for (std::size_t i = 0; i < testSlots.size() && run == runNumber; ++i) {
+        Slot &slot = *testSlots[i];
+        if (!slot.reply)
+            continue;
+        if (!slot.probing && slot.clock.elapsed() >= timeoutMs) {
+            slot.elapsedMs = int(slot.clock.elapsed());
+            // Destroyed, not aborted: an abandoned reply must never reach the dispatcher.
+            delete std::exchange(slot.reply, nullptr);
+            report(slot, u"2"_s, {}, false);
+        } else if (slot.probing && slot.probeClock.elapsed() >= timeoutMs) {
+            delete std::exchange(slot.reply, nullptr);
+            report(slot, u"4"_s, {}, false);
+        }
+    }
+}
+
+// The slot is free again when its result goes out.
+void ProxyTester::report(Slot &slot, const QString &status, const QString &extra, bool withExtra)
+{
+    --inFlight;
+    if (inFlight == 0 && tickTimerId != 0) {
+        killTimer(tickTimerId);
+        tickTimerId = 0;
+    }
+    const quint64 run = runNumber;
+    if (!dropping) {
+        QStringList result{slot.host, QString::number(slot.port), status,
+                           QString::number(slot.elapsedMs), QString::number(slot.index)};
+        if (withExtra)
+            result.append(extra);
+        emit finishedTestingProxy(result);
+    }
+    if (run == runNumber)
+        fill();
+}
+
+void ProxyTester::finish()
+{
+    running = false;
+    stopRequested = true;
+    emit finishedTest();
+}
+
+void ProxyTester::abandon()
+{
+    for (const auto &slot : testSlots)
+        delete std::exchange(slot->reply, nullptr);
+    inFlight = 0;
+    running = false;
+    continuePending = false;
+    ++runNumber;
+    if (tickTimerId != 0) {
+        killTimer(tickTimerId);
+        tickTimerId = 0;
+    }
+}
