@@ -267,6 +267,7 @@ private slots:
     // one end after the last.
     void parallelRun()
     {
+        PM_SKIP_WITHOUT_TINYPROXY();
         QFETCH(int, concurrency);
         QFETCH(int, inFlight);
         fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
