@@ -3,6 +3,7 @@
 #include "AuthorizedIpList.h"
 #include "IpAddress.h"
 #include "ProxyTester.h"
+#include "ReplyBody.h"
 #include "SafeText.h"
 
 #include <QNetworkAccessManager>
@@ -19,24 +20,17 @@
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+using namespace ReplyBody;
 
 namespace {
 
 const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
 const char *const timedOutProperty = "pmTimedOut";
-const char *const tooLargeProperty = "pmTooLarge";
 const char *const tlsErrorProperty = "pmTlsError";
 // Carries the wish for a report from a getauthips round to its setauthips reply.
 const char *const callEmitProperty = "pmCallEmit";
 // The list a setauthips request stores, for the round's outcome.
 const char *const ipsProperty = "pmIps";
-
-// Bytes up to the first NUL, one character per byte.
-QString latin1UpToNul(const QByteArray &bytes)
-{
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.first(nul));
-}
 
 QString encoded(const QString &value, const QByteArray &keep = {})
 {
@@ -46,17 +40,6 @@ QString encoded(const QString &value, const QByteArray &keep = {})
 QString queryValue(const QUrl &url, const QString &key)
 {
     return QUrlQuery(url).queryItemValue(key, QUrl::FullyEncoded);
-}
-
-// An aborted reply is closed: it reads as an empty body.
-QByteArray readLine(QNetworkReply *reply)
-{
-    return reply->isReadable() ? reply->readLine() : QByteArray();
-}
-
-QByteArray readAll(QNetworkReply *reply)
-{
-    return reply->isReadable() ? reply->readAll() : QByteArray();
 }
 
 // Lines of the body, trimmed, until the first line that converts to empty text; at most
@@ -95,18 +78,6 @@ bool isShort(QNetworkReply *reply, qsizetype received)
 bool isTimedOut(QNetworkReply *reply)
 {
     return reply->property(timedOutProperty).toBool();
-}
-
-// The access manager keeps a whole body in memory: a reply past the limit is cut off.
-void limitSize(QNetworkReply *reply, qint64 maxBytes)
-{
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, maxBytes](qint64 received, qint64) {
-                         if (received <= maxBytes || reply->property(tooLargeProperty).toBool())
-                             return;
-                         reply->setProperty(tooLargeProperty, true);
-                         reply->abort();
-                     });
 }
 
 } // namespace
@@ -221,7 +192,7 @@ QString ProxyManager::failureOf(QNetworkReply *reply) const
 {
     if (isTimedOut(reply))
         return u"no response from server (timed out)"_s;
-    if (reply->property(tooLargeProperty).toBool())
+    if (isTooLarge(reply))
         return u"the answer is too large"_s;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
@@ -251,8 +222,8 @@ ProxyManager::FailureKind ProxyManager::failureKindOf(QNetworkReply *reply)
 {
     if (isTimedOut(reply))
         return FailureKind::Unreachable;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
-        reply->property(tooLargeProperty).toBool() || reply->error() == QNetworkReply::NoError)
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() || isTooLarge(reply) ||
+        reply->error() == QNetworkReply::NoError)
         return FailureKind::ServiceError;
     return FailureKind::Unreachable;
 }

@@ -3,6 +3,7 @@
 #include <numeric>
 
 #include "ProxyEntry.h"
+#include "ReplyBody.h"
 #include "SafeText.h"
 
 #include <QNetworkAccessManager>
@@ -19,37 +20,13 @@
 #include <utility>
 
 using namespace Qt::StringLiterals;
+using namespace ReplyBody;
 
 namespace {
 
 const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
-const char *const tooLargeProperty = "pmTooLarge";
 // Enough to keep the event loop moving through a long list of invalid entries.
 constexpr int invalidPerPass = 64;
-
-QString latin1UpToNul(const QByteArray &bytes)
-{
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.first(nul));
-}
-
-QByteArray readAll(QNetworkReply *reply)
-{
-    return reply->isReadable() ? reply->readAll() : QByteArray();
-}
-
-// The access manager keeps a whole body in memory: a reply past the limit is cut off.
-void limitSize(QNetworkReply *reply)
-{
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply](qint64 received, qint64) {
-                         if (received <= ProxyTester::maxPingReplyBytes ||
-                             reply->property(tooLargeProperty).toBool())
-                             return;
-                         reply->setProperty(tooLargeProperty, true);
-                         reply->abort();
-                     });
-}
 
 } // namespace
 
@@ -170,7 +147,7 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
     QNetworkRequest request(QUrl(pingUrl % u"?r="_s % QString::number(random), QUrl::TolerantMode));
     request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
     slot.reply = slot.network.get(request);
-    limitSize(slot.reply);
+    limitSize(slot.reply, maxPingReplyBytes);
     ++inFlight;
     slot.clock.start();
     if (tickTimerId == 0)
@@ -219,7 +196,7 @@ void ProxyTester::sendProbe(Slot &slot)
     slot.network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     slot.reply =
         slot.network.get(QNetworkRequest(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode)));
-    limitSize(slot.reply);
+    limitSize(slot.reply, maxPingReplyBytes);
     slot.probing = true;
     slot.probeClock.start();
 }
