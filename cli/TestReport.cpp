@@ -1,5 +1,6 @@
 #include "TestReport.h"
 
+#include "ProxyTester.h"
 #include "SafeText.h"
 
 #include <QJsonArray>
@@ -34,8 +35,6 @@ QString csvField(const QString &field)
 
 TestRecord TestReport::recordOf(const QString &entry, const QStringList &result)
 {
-    static const QString outcomes[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
-                                       u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
     TestRecord record;
     // The list and the proxies' pages are untrusted: one bounded line each.
     record.entry = SafeText::singleLine(entry);
@@ -43,7 +42,7 @@ TestRecord TestReport::recordOf(const QString &entry, const QStringList &result)
     record.port = SafeText::singleLine(result.value(1));
     record.code = result.value(2);
     const int code = record.code.toInt();
-    record.outcome = code >= 0 && code < 6 ? outcomes[code] : QString();
+    record.outcome = ProxyTester::outcomeName(code);
     record.ms = result.value(3).toInt();
     // An error page: its first line, which is often its status.
     const QString extra = result.value(5);

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -46,6 +47,13 @@ struct ProxyTester::Slot
 };
 
 ProxyTester::ProxyTester(QObject *parent) : QObject(parent) {}
+
+QString ProxyTester::outcomeName(int code)
+{
+    static const QString names[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
+                                    u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
+    return code >= 0 && code < int(std::size(names)) ? names[code] : QString();
+}
 
 ProxyTester::~ProxyTester()
 {

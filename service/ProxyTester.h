@@ -25,6 +25,9 @@ public:
     static constexpr int maxConcurrency = 64;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
 
+    // The word for a result's status code, 0 to 5 ("Up" ... "Invalid entry"); empty otherwise.
+    static QString outcomeName(int code);
+
     // Supersedes a run still outstanding: its replies are dropped unread and it never ends.
     // With only given, the run tests just those indexes of entries, in that order; results
     // still carry each entry's index in the whole list.

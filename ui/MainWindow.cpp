@@ -3,6 +3,7 @@
 
 #include "ProxyEntry.h"
 #include "ProxyManager.h"
+#include "ProxyTester.h"
 #include "SafeText.h"
 #include "WindowPlacement.h"
 
@@ -95,9 +96,6 @@ QString cellText(const QString &text)
         std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; });
     return plain ? text : SafeText::singleLine(text, maxChars);
 }
-
-const QString outcomeNames[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
-                                u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
 
 QString duration(qint64 ms)
 {
@@ -560,7 +558,8 @@ QString MainWindow::runCounts() const
     QStringList counts;
     for (int outcome = 0; outcome < outcomeCount; ++outcome) {
         if (runOutcomes[outcome] > 0)
-            counts << outcomeNames[outcome] % u' ' % QString::number(runOutcomes[outcome]);
+            counts << ProxyTester::outcomeName(outcome) % u' ' %
+                          QString::number(runOutcomes[outcome]);
     }
     return QString::number(runDone) % u" of "_s % QString::number(runTotal) %
            (counts.isEmpty() ? QString() : u": "_s % counts.join(u", "_s));
@@ -596,30 +595,25 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     }
     startTextOpen = false;
     const auto logResult = [this, &lineStart](const QString &text) { appendLog(lineStart % text); };
-    QString status;
+    QString status = ProxyTester::outcomeName(code.toInt());
     QColor colour;
     if (code == u"0") {
         logResult(u"success! ("_s % result.value(3) % u"ms)\n"_s);
-        status = u"Up"_s;
         if (result.value(1).toInt() != proxyManager->defaultPort)
             status += u" on "_s % result.value(1);
         colour = QColor(0, 200, 0, 255);
     } else if (code == u"1") {
         logResult(u"IP not authorized: "_s % result.value(5) %
                   u" (please authorize and wait 1 min)\n"_s);
-        status = u"Access Denied"_s;
         colour = QColor(220, 220, 0, 255);
     } else if (code == u"2") {
         logResult(u"timeout\n"_s);
-        status = u"Timeout"_s;
         colour = QColor(200, 0, 0, 255);
     } else if (code == u"3") {
         logResult(u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s);
-        status = u"Error"_s;
         colour = QColor(200, 0, 0, 255);
     } else if (code == u"4") {
         logResult(u"connection error: test failed even without a proxy\n"_s);
-        status = u"Connection Error"_s;
         colour = QColor(220, 220, 0, 255);
     } else if (code == u"5") {
         // The entry as listed (reported at once, so the list is still the one tested): host
@@ -627,7 +621,6 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
         const QString entry = proxyManager->proxies.value(result.value(4).toInt());
         logResult(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
                   u"\n"_s);
-        status = u"Invalid entry"_s;
         colour = QColor(160, 160, 160, 255);
     } else {
         return;
