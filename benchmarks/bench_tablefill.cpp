@@ -22,7 +22,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -132,10 +132,10 @@ int measure(int entries)
     meter.start();
     clock.start();
     login.findChild<QPushButton *>(u"pushButton"_s)->click();
-    const auto *table = window.findChild<QTableWidget *>(u"tableWidget"_s);
+    const auto *table = window.findChild<QTableView *>(u"tableWidget"_s);
     const bool loggedIn = waitFor([&] { return window.isVisible(); }, 60000);
     const double shownMs = double(clock.elapsed());
-    const bool filled = waitFor([&] { return table->item(entries - 1, 2) != nullptr; }, 60000);
+    const bool filled = waitFor([&] { return table->model()->rowCount() == entries; }, 60000);
     const double filledMs = double(clock.elapsed());
     // The paint of the filled table belongs to the login.
     waitFor([] { return false; }, 200);
@@ -209,17 +209,9 @@ int measure(int entries)
         quality(u"sort by "_s % names[column],
                 blockOf([&] { emit header->sectionClicked(column); }, [] { return true; }));
     auto *onlyWorking = window.findChild<QAction *>(u"actionShowOnlyWorking"_s);
-    // The filter goes through a long list in passes: two seconds for all of them.
-    QElapsedTimer since;
-    const auto filterDone = [&] { return since.elapsed() > 2000; };
-    since.start();
-    quality(u"filter on"_s, blockOf([&] { onlyWorking->trigger(); }, filterDone));
-    const int shown = int(std::count_if(
-        manager.proxies.cbegin(), manager.proxies.cend(),
-        [&, row = 0](const QString &) mutable { return !table->isRowHidden(row++); }));
-    report.info(u"rows shown with the filter on"_s, shown, u""_s, 0);
-    since.start();
-    quality(u"filter off"_s, blockOf([&] { onlyWorking->trigger(); }, filterDone));
+    quality(u"filter on"_s, blockOf([&] { onlyWorking->trigger(); }, [] { return true; }));
+    report.info(u"rows shown with the filter on"_s, table->model()->rowCount(), u""_s, 0);
+    quality(u"filter off"_s, blockOf([&] { onlyWorking->trigger(); }, [] { return true; }));
     const double rssEnd = bench::residentMB();
     report.figure(u"RSS after results, sorts and filter"_s, rssEnd, u"MB"_s, u"< 150 MB at 100k"_s,
                   entries > 100000 || rssEnd < 150);

@@ -12,7 +12,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -198,7 +198,7 @@ private slots:
         QVERIFY(!button("bStopTesting")->isVisible());
         QVERIFY(refilled.wait(10000));
         QCOMPARE(ended.size(), 0);
-        QCOMPARE(table()->rowCount(), 1);
+        QCOMPARE(table()->model()->rowCount(), 1);
         QCOMPARE(rowState(0), u" on none"_s); // a fresh row
         // The old run's time-out is neither shown nor logged: its list is gone.
         QVERIFY(ended.wait(10000));
@@ -278,7 +278,7 @@ private slots:
             u"Tested "_s % QString::number(rows.size()) % u" of "_s %
             QString::number(rows.size())));
         for (int row = 0; row < 6; ++row) {
-            const QString status = table()->item(row, 2)->text();
+            const QString status = table()->model()->index(row, 2).data().toString();
             const int entry = client->main.entriesOfRows({row}).constFirst();
             const QString expected =
                 entries.contains(entry) ? u"Error"_s : (entry == 5 ? u"Timeout"_s : QString());
@@ -327,13 +327,14 @@ private slots:
         QList<int> topRows;
         connect(client->manager, &ProxyManager::finishedTestingProxy, this,
                 [&](const QStringList &result) {
-                    if (result.at(4) == u"10")
+                    // The table scrolls once the event loop comes round after a result.
+                    if (result.at(4) == u"11")
                         topRows << table()->rowAt(0);
                 });
         client->click("bTestProxies");
         QTRY_VERIFY_WITH_TIMEOUT(ready(), 30000);
         QCOMPARE(topRows, QList<int>{10});
-        const QRect last = table()->visualItemRect(table()->item(29, 2));
+        const QRect last = table()->visualRect(table()->model()->index(29, 2));
         QVERIFY(table()->viewport()->rect().contains(last.center()));
     }
 
@@ -346,7 +347,7 @@ private:
         client->main.activateWindow();
     }
     QPushButton *button(const char *name) const { return client->child<QPushButton>(name); }
-    QTableWidget *table() const { return client->child<QTableWidget>("tableWidget"); }
+    QTableView *table() const { return client->child<QTableView>("tableWidget"); }
     bool ready() const
     {
         return button("bTestProxies")->isVisible() && button("bTestProxies")->isEnabled() &&
@@ -357,14 +358,12 @@ private:
     {
         QStringList colours;
         for (int column = 0; column < 3; ++column) {
-            const QTableWidgetItem *item = table()->item(row, column);
-            if (!item)
-                return u"no items"_s;
-            const QBrush brush = item->background();
+            const QBrush brush =
+                table()->model()->index(row, column).data(Qt::BackgroundRole).value<QBrush>();
             colours << (brush.style() == Qt::NoBrush ? u"none"_s : brush.color().name());
         }
         colours.removeDuplicates();
-        return table()->item(row, 2)->text() % u" on "_s % colours.join(u'/');
+        return table()->model()->index(row, 2).data().toString() % u" on "_s % colours.join(u'/');
     }
 
     TestEnvironment env;

@@ -3,6 +3,8 @@
 
 #include "ProxyEntry.h"
 #include "ProxyManager.h"
+#include "ProxyTableFilter.h"
+#include "ProxyTableModel.h"
 #include "ProxyTester.h"
 #include "SafeText.h"
 #include "WindowPlacement.h"
@@ -12,6 +14,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -19,58 +22,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-constexpr int hostColumn = 0;
-constexpr int portColumn = 1;
-constexpr int statusColumn = 2;
-constexpr int latencyColumn = 3;
-constexpr int columnCount = 4;
-// Status rank of an entry not tested yet: after every outcome.
-constexpr qint64 untestedRank = 6;
-constexpr qint64 noKey = std::numeric_limits<qint64>::max();
-
-// Sort keys and tags live in members: item data would cost an allocation a cell, and every
-// comparison of a sort would go through variants.
-class TableItem : public QTableWidgetItem
-{
-public:
-    explicit TableItem(const QString &text) : QTableWidgetItem(text), sortText(text) {}
-    bool operator<(const QTableWidgetItem &other) const override
-    {
-        const auto &that = static_cast<const TableItem &>(other);
-        if (key != that.key)
-            return key < that.key;
-        return sortText < that.sortText;
-    }
-    // A number to sort by; cells without one sort by their text, after those with one.
-    qint64 key = noKey;
-    // The entry's index in the list in a host cell, the result code in a status cell.
-    int tag = -1;
-    QString sortText;
-};
-
-TableItem *cell(const QTableWidget *table, int row, int column)
-{
-    return static_cast<TableItem *>(table->item(row, column));
-}
-
-qint64 statusKey(qint64 rank, qint64 latency)
-{
-    return rank * 1'000'000'000 + (rank == 0 ? latency : 0);
-}
-
-TableItem *readOnlyItem(const QString &text)
-{
-    auto *item = new TableItem(text);
-    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-    return item;
-}
 
 // Laying out one long paragraph can block the window for minutes; the view gets the head of
 // such a message and a note of what is left out.
@@ -84,17 +40,6 @@ QString shownInView(const QString &message)
     return message.first(keep) % u"… ["_s % QString::number(message.size() - keep) %
            u" more characters in log.txt and in \"Copy debug log\"]"_s %
            (message.endsWith(u'\n') ? u"\n"_s : QString());
-}
-
-// The list text as the window shows it: one line, bounded.
-QString cellText(const QString &text)
-{
-    constexpr int maxChars = 200;
-    // Nearly every entry is short printable ASCII; a long list should not pay for a copy.
-    const bool plain =
-        text.size() <= maxChars &&
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; });
-    return plain ? text : SafeText::singleLine(text, maxChars);
 }
 
 QString duration(qint64 ms)
@@ -116,9 +61,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     logFlush.setSingleShot(true);
     logFlush.setInterval(0);
     connect(&logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
-    tableFill.setSingleShot(true);
-    tableFill.setInterval(0);
-    connect(&tableFill, &QTimer::timeout, this, [this] { fillRows(filledRows + rowsPerPass); });
+    // One scroll a pass of the event loop, to the newest result: a scroll a result would lay
+    // out a filtered long list again for each of them.
+    scrollPending.setSingleShot(true);
+    scrollPending.setInterval(0);
+    connect(&scrollPending, &QTimer::timeout, this, &MainWindow::scrollToLastResult);
     progressUpdate.setSingleShot(true);
     progressUpdate.setInterval(250);
     connect(&progressUpdate, &QTimer::timeout, this, &MainWindow::showProgress);
@@ -131,19 +78,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     onlyWorkingAction = new QAction(tr("Show only working"), this);
     onlyWorkingAction->setObjectName(u"actionShowOnlyWorking"_s);
     onlyWorkingAction->setCheckable(true);
-    // Hiding a row costs microseconds; a long list is filtered in passes.
-    filterPass.setSingleShot(true);
-    filterPass.setInterval(0);
-    connect(&filterPass, &QTimer::timeout, this, [this] {
-        const int end = filterNext + rowsPerFilterPass;
-        applyFilter(std::exchange(filterNext, end), end);
-        if (filterNext < ui->tableWidget->rowCount())
-            filterPass.start();
-    });
-    connect(onlyWorkingAction, &QAction::toggled, this, [this] {
-        filterNext = 0;
-        filterPass.start();
-    });
+    connect(onlyWorkingAction, &QAction::toggled, this,
+            [this](bool only) { tableFilter->setOnlyWorking(only); });
     auto *retestMenu = new QMenu(tr("Re-test every ..."), this);
     retestGroup = new QActionGroup(this);
     for (const int minutes : {0, 5, 15, 60}) {
@@ -187,14 +123,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     trayIcon->setIcon(icon);
     setWindowIcon(icon);
 
-    QTableWidget *table = ui->tableWidget;
-    table->setRowCount(0);
-    table->setColumnCount(columnCount);
-    const QString headers[] = {tr("Host"), tr("Port"), tr("Status"), tr("Latency")};
-    for (int column = 0; column < columnCount; ++column) {
-        table->setHorizontalHeaderItem(column, new QTableWidgetItem(headers[column]));
+    tableModel = new ProxyTableModel(this);
+    tableFilter = new ProxyTableFilter(tableModel, this);
+    QTableView *table = ui->tableWidget;
+    table->setModel(tableFilter);
+    for (int column = 0; column < ProxyTableModel::ColumnCount; ++column)
         table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
-    }
     // Tab would otherwise wrap around inside the table and never reach the buttons.
     table->setTabKeyNavigation(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -206,8 +140,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(table, &QWidget::customContextMenuRequested, this, &MainWindow::showTableMenu);
     table->addAction(copySelectedAction);
-    connect(table, &QTableWidget::cellDoubleClicked, this,
-            [this](int row) { testEntries(entriesOfRows({row})); });
+    connect(table, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { testEntries(entriesOfRows({index.row()})); });
 
     centerOnPrimaryScreen(this);
 }
@@ -266,7 +200,7 @@ void MainWindow::initAndShow()
             [this](ProxyManager::AuthorizationOutcome outcome) {
                 if (outcome == ProxyManager::AuthorizationOutcome::Added &&
                     ui->action_Ensure_my_IP_is_always_authorized->isChecked())
-                    notify(u"Your IP address "_s % cellText(proxyManager->myIp) %
+                    notify(u"Your IP address "_s % ProxyTableModel::shownText(proxyManager->myIp) %
                            u" was added to the authorized list"_s);
             });
 
@@ -326,74 +260,27 @@ void MainWindow::getProxies(const QStringList &list)
     // The results of a run over the old list are dropped: its open line gets no result.
     if (std::exchange(startTextOpen, false))
         appendLog(u"not finished, the list was refreshed\n"_s);
-    QTableWidget *table = ui->tableWidget;
-    tableFill.stop();
-    fillList.clear();
-    filledRows = 0;
-    // Rows keep their latency cells until a new result; the new list's rows start without.
-    for (const int index : std::exchange(paintedRows, {}))
-        delete table->takeItem(entryRows.value(index), latencyColumn);
-    table->clearSpans();
-    entryRows.clear();
-    lastWorking.clear();
+    scrollPending.stop();
+    ui->tableWidget->clearSpans();
     // The new list shows in its own order until the user sorts again.
     sortColumn = -1;
-    table->horizontalHeader()->setSortIndicatorShown(false);
+    ui->tableWidget->horizontalHeader()->setSortIndicatorShown(false);
+    tableFilter->setOrder({});
+    tableModel->defaultPort = proxyManager->defaultPort;
     // The manager's only answer holding "ERROR" is a failure, whatever colons the text has.
     if (list.size() == 1 && list.first().contains(u"ERROR")) {
         showListFailure(list.first());
         return;
     }
-    table->setRowCount(int(list.size()));
-    entryRows.fill(-1, list.size());
-    lastWorking.fill(-1, list.size());
-    fillList = list;
-    fillRows(rowsPerPass);
-}
-
-// Fills the rows up to end; a long list's remaining rows follow on the next passes of the
-// event loop, so that no pass blocks the window for long.
-void MainWindow::fillRows(int end)
-{
-    tableFill.stop();
-    QTableWidget *table = ui->tableWidget;
-    end = qMin(end, int(fillList.size()));
-    table->setUpdatesEnabled(false);
-    // Every row gets its items, so that an entry the tester cannot use can show so.
-    const int start = filledRows;
-    for (; filledRows < end; ++filledRows) {
-        const ProxyEntry entry = ProxyEntry::parse(fillList.at(filledRows));
-        TableItem *host = readOnlyItem(cellText(entry.host));
-        host->tag = filledRows;
-        entryRows[filledRows] = filledRows;
-        table->setItem(filledRows, hostColumn, host);
-        TableItem *port = readOnlyItem(cellText(entry.portText));
-        if (entry.port > 0)
-            port->key = entry.port;
-        table->setItem(filledRows, portColumn, port);
-        TableItem *status = readOnlyItem(QString());
-        status->key = statusKey(untestedRank, 0);
-        table->setItem(filledRows, statusColumn, status);
-    }
-    applyFilter(start, end);
-    table->setUpdatesEnabled(true);
-    if (filledRows < fillList.size())
-        tableFill.start();
-    else
-        fillList.clear();
+    tableModel->setList(list);
 }
 
 // One row with the whole text across the table, in place of a stale list.
 void MainWindow::showListFailure(const QString &text)
 {
     const QString line = SafeText::singleLine(text.trimmed(), 1000);
-    QTableWidget *table = ui->tableWidget;
-    table->setRowCount(1);
-    table->setItem(0, 0, readOnlyItem(line));
-    for (int column = 1; column < columnCount; ++column)
-        delete table->takeItem(0, column);
-    table->setSpan(0, 0, 1, columnCount);
-    table->setRowHidden(0, false);
+    tableModel->setFailure(line);
+    ui->tableWidget->setSpan(0, 0, 1, ProxyTableModel::ColumnCount);
     appendLog(u"Proxy list not refreshed: "_s % line % u"\n"_s);
 }
 
@@ -441,23 +328,6 @@ void MainWindow::authorizeIp(const QStringList &ips)
     appendLog(u"Authorized IP addresses:\n"_s % ips.join(u'\n') % u"\n"_s);
 }
 
-void MainWindow::paintRow(int row, const QColor &colour)
-{
-    // A failure row is no proxy's row: a late result must not colour it.
-    if (!ui->tableWidget->item(row, statusColumn))
-        return;
-    paintedRows.append(cell(ui->tableWidget, row, hostColumn)->tag);
-    // One brush a colour, shared by every cell painted with it.
-    static QHash<QRgb, QBrush> brushes;
-    auto brush = brushes.find(colour.rgba());
-    if (brush == brushes.end())
-        brush = brushes.insert(colour.rgba(), QBrush(colour));
-    for (int column = 0; column < columnCount; ++column) {
-        if (QTableWidgetItem *item = ui->tableWidget->item(row, column))
-            item->setBackground(*brush);
-    }
-}
-
 void MainWindow::on_bTestProxies_clicked()
 {
     startRun({});
@@ -466,36 +336,8 @@ void MainWindow::on_bTestProxies_clicked()
 // An empty list of indexes runs over the whole list.
 void MainWindow::startRun(const QList<int> &indexes)
 {
-    // Only rows that show a result need clearing: touching every row of a long list would
-    // cost seconds and hundreds of MB before the first request.
-    const QList<int> painted = std::exchange(paintedRows, {});
-    QList<bool> inRun;
-    if (!indexes.isEmpty()) {
-        inRun.fill(false, entryRows.size());
-        for (const int index : indexes)
-            inRun[index] = true;
-    }
-    QList<int> cleared;
-    for (const int index : painted) {
-        if (!inRun.isEmpty() && !inRun.value(index)) {
-            paintedRows.append(index);
-            continue;
-        }
-        cleared.append(index);
-    }
-    for (const int index : cleared) {
-        const int row = rowOfEntry(index);
-        if (row < 0)
-            continue;
-        TableItem *status = cell(ui->tableWidget, row, statusColumn);
-        status->setText(QString());
-        status->tag = -1;
-        status->key = statusKey(untestedRank, 0);
-        delete ui->tableWidget->takeItem(row, latencyColumn);
-        paintRow(row, QColor(255, 255, 255, 255));
-        paintedRows.removeLast();
-        applyFilter(row, row + 1);
-    }
+    // Only the entries of this run lose their results.
+    tableModel->clearResults(indexes);
     wentDown.clear();
     cameBack.clear();
     setRunning(true);
@@ -538,7 +380,8 @@ void MainWindow::stopTest(bool force)
 
 QString MainWindow::startText(const QString &host, const QString &port)
 {
-    return u"Testing proxy "_s % cellText(host) % u" on port "_s % cellText(port) % u"... "_s;
+    return u"Testing proxy "_s % ProxyTableModel::shownText(host) % u" on port "_s %
+           ProxyTableModel::shownText(port) % u"... "_s;
 }
 
 // With one test at a time the start text goes out at once; with more, results of other
@@ -595,33 +438,23 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     }
     startTextOpen = false;
     const auto logResult = [this, &lineStart](const QString &text) { appendLog(lineStart % text); };
-    QString status = ProxyTester::outcomeName(code.toInt());
-    QColor colour;
     if (code == u"0") {
         logResult(u"success! ("_s % result.value(3) % u"ms)\n"_s);
-        if (result.value(1).toInt() != proxyManager->defaultPort)
-            status += u" on "_s % result.value(1);
-        colour = QColor(0, 200, 0, 255);
     } else if (code == u"1") {
         logResult(u"IP not authorized: "_s % result.value(5) %
                   u" (please authorize and wait 1 min)\n"_s);
-        colour = QColor(220, 220, 0, 255);
     } else if (code == u"2") {
         logResult(u"timeout\n"_s);
-        colour = QColor(200, 0, 0, 255);
     } else if (code == u"3") {
         logResult(u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s);
-        colour = QColor(200, 0, 0, 255);
     } else if (code == u"4") {
         logResult(u"connection error: test failed even without a proxy\n"_s);
-        colour = QColor(220, 220, 0, 255);
     } else if (code == u"5") {
         // The entry as listed (reported at once, so the list is still the one tested): host
         // and port alone would lose brackets and extra colons.
-        const QString entry = proxyManager->proxies.value(result.value(4).toInt());
-        logResult(u"Invalid entry "_s % cellText(entry) % u": "_s % cellText(result.value(5)) %
-                  u"\n"_s);
-        colour = QColor(160, 160, 160, 255);
+        const QString entry = proxyManager->proxies.value(index);
+        logResult(u"Invalid entry "_s % ProxyTableModel::shownText(entry) % u": "_s %
+                  ProxyTableModel::shownText(result.value(5)) % u"\n"_s);
     } else {
         return;
     }
@@ -632,36 +465,20 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     if (!progressUpdate.isActive())
         progressUpdate.start();
 
-    // The tester may report an unusable entry before its row's turn to be filled.
-    if (index >= filledRows && index < fillList.size())
-        fillRows(index + 1);
-    const int row = rowOfEntry(index);
-    if (row < 0)
-        return;
-    // Latency cells come with results: an empty one for every entry of a long list would
-    // cost megabytes.
-    TableItem *latencyItem = cell(ui->tableWidget, row, latencyColumn);
-    if (!latencyItem && ui->tableWidget->item(row, statusColumn)) {
-        latencyItem = readOnlyItem(QString());
-        ui->tableWidget->setItem(row, latencyColumn, latencyItem);
-    }
-    paintRow(row, colour);
-    TableItem *statusItem = cell(ui->tableWidget, row, statusColumn);
-    const qint64 latency = code == u"0" ? result.value(3).toLongLong() : 0;
-    statusItem->setText(status);
-    statusItem->tag = code.toInt();
-    statusItem->key = statusKey(code.toInt(), latency);
-    latencyItem->setText(code == u"0" ? QString::number(latency) % u" ms"_s : QString());
-    latencyItem->key = code == u"0" ? latency : noKey;
-    applyFilter(row, row + 1);
+    const int change = tableModel->setResult(index, code.toInt(), result.value(1).toInt(),
+                                             code == u"0" ? result.value(3).toLongLong() : 0);
+    if (change != 0)
+        (change > 0 ? cameBack : wentDown).append(tableModel->entryText(index));
+    lastResult = index;
+    scrollPending.start();
+}
 
-    // A first result changes nothing; later ones count when working turns to not or back.
-    const qint8 working = code == u"0" ? 1 : 0;
-    const qint8 before = std::exchange(lastWorking[index], working);
-    if (before >= 0 && before != working)
-        (working ? cameBack : wentDown).append(entryText(index));
-    if (!ui->tableWidget->isRowHidden(row))
-        ui->tableWidget->scrollToItem(statusItem, QAbstractItemView::PositionAtTop);
+void MainWindow::scrollToLastResult()
+{
+    const QModelIndex shown =
+        tableFilter->mapFromSource(tableModel->index(lastResult, ProxyTableModel::StatusColumn));
+    if (shown.isValid())
+        ui->tableWidget->scrollTo(shown, QAbstractItemView::PositionAtTop);
 }
 
 void MainWindow::finishedTest()
@@ -709,26 +526,11 @@ QList<int> MainWindow::entriesOfRows(const QList<int> &rows) const
 {
     QList<int> entries;
     for (const int row : rows) {
-        const TableItem *host = cell(ui->tableWidget, row, hostColumn);
-        if (host && host->tag >= 0)
-            entries.append(host->tag);
+        const int entry = tableFilter->entryAt(row);
+        if (entry >= 0)
+            entries.append(entry);
     }
     return entries;
-}
-
-int MainWindow::rowOfEntry(int index) const
-{
-    return entryRows.value(index, -1);
-}
-
-// host:port as another program takes it; a host holding colons gets brackets.
-QString MainWindow::entryText(int index) const
-{
-    const ProxyEntry entry = ProxyEntry::parse(proxyManager->proxies.value(index));
-    QString host = entry.host;
-    if (host.contains(u':'))
-        host = u'[' % host % u']';
-    return cellText(host % u':' % entry.portText);
 }
 
 void MainWindow::testEntries(const QList<int> &indexes)
@@ -741,33 +543,15 @@ void MainWindow::testEntries(const QList<int> &indexes)
 
 void MainWindow::sortByColumn(int column)
 {
-    QTableWidget *table = ui->tableWidget;
-    // Rows not filled yet have no items to move with their entries.
-    if (!fillList.isEmpty())
-        fillRows(int(fillList.size()));
-    if (entryRows.isEmpty())
+    if (tableModel->isFailure() || tableModel->rowCount() == 0)
         return;
     sortOrder = column == sortColumn && sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
                                                                         : Qt::AscendingOrder;
     sortColumn = column;
-    table->horizontalHeader()->setSortIndicatorShown(true);
-    table->horizontalHeader()->setSortIndicator(column, sortOrder);
-    table->sortItems(column, sortOrder);
-    for (int row = 0; row < table->rowCount(); ++row)
-        entryRows[cell(table, row, hostColumn)->tag] = row;
-}
-
-void MainWindow::applyFilter(int from, int to)
-{
-    QTableWidget *table = ui->tableWidget;
-    const bool onlyWorking = onlyWorkingAction->isChecked();
-    to = std::min(to, table->rowCount());
-    for (int row = from; row < to; ++row) {
-        const TableItem *status = cell(table, row, statusColumn);
-        const bool hide = onlyWorking && status && status->tag != 0;
-        if (table->isRowHidden(row) != hide)
-            table->setRowHidden(row, hide);
-    }
+    QHeaderView *header = ui->tableWidget->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, sortOrder);
+    tableFilter->setOrder(tableModel->sortedEntries(column, sortOrder));
 }
 
 void MainWindow::showTableMenu(const QPoint &pos)
@@ -783,18 +567,17 @@ void MainWindow::copySelected()
 {
     QStringList lines;
     for (const int index : entriesOfRows(selectedRows()))
-        lines << entryText(index);
+        lines << tableModel->entryText(index);
     QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
 }
 
 void MainWindow::copyWorking()
 {
-    QTableWidget *table = ui->tableWidget;
     QStringList lines;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const TableItem *status = cell(table, row, statusColumn);
-        if (status && status->tag == 0)
-            lines << entryText(cell(table, row, hostColumn)->tag);
+    for (int row = 0; row < tableFilter->rowCount(); ++row) {
+        const int entry = tableFilter->entryAt(row);
+        if (tableModel->resultCode(entry) == 0)
+            lines << tableModel->entryText(entry);
     }
     QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
 }

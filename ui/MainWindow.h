@@ -13,7 +13,8 @@ class ProxyManager;
 class QAction;
 class QActionGroup;
 class QMenu;
-class QTableWidgetItem;
+class ProxyTableFilter;
+class ProxyTableModel;
 
 namespace Ui {
 class MainWindow;
@@ -34,10 +35,6 @@ public:
 
     // What one message may put in the view; log.txt and "Copy debug log" keep all of it.
     static constexpr qsizetype maxViewMessageChars = 4000;
-    // Rows of the proxy table filled in one pass of the event loop.
-    static constexpr int rowsPerPass = 20000;
-    // Rows the filter shows or hides in one pass.
-    static constexpr int rowsPerFilterPass = 2500;
 
     // Sets the "Parallel tests:" spin box, as config.ini says at start.
     void setParallelTests(int count);
@@ -85,8 +82,6 @@ private slots:
     void retest();
 
 private:
-    void paintRow(int row, const QColor &colour);
-    void fillRows(int end);
     void showListFailure(const QString &text);
     void startRunBlockOnItsOwnLine();
     QString runCounts() const;
@@ -94,11 +89,9 @@ private:
     void showProgress();
     void startRun(const QList<int> &indexes);
     void setRunning(bool running);
-    void applyFilter(int from, int to);
+    void scrollToLastResult();
     void notify(const QString &text);
     QList<int> selectedRows() const;
-    QString entryText(int index) const;
-    int rowOfEntry(int index) const;
 
     // Outcomes in the order of their status codes "0" to "5".
     static constexpr int outcomeCount = 6;
@@ -110,15 +103,14 @@ private:
     QString pendingLog;
     // Every message of this run, unshortened, for "Copy debug log".
     QString runLog;
-    // The list being shown and how many of its rows hold their items yet.
-    QStringList fillList;
-    int filledRows = 0;
-    QTimer tableFill;
+    ProxyTableModel *tableModel = nullptr;
+    ProxyTableFilter *tableFilter = nullptr;
+    // The entry of the newest result, scrolled to once the event loop comes round.
+    int lastResult = -1;
+    QTimer scrollPending;
     // Logs the address once the getmyip answer of this login is in.
     QMetaObject::Connection myIpAnswerWait;
     QMetaObject::Connection myIpFailureWait;
-    // Rows coloured by a result since the table was filled or last reset.
-    QList<int> paintedRows;
     QTimer logFlush;
 
     // The run in progress, as the window last started it.
@@ -134,8 +126,6 @@ private:
     // A "Testing proxy ..." text waits for its result on the same line.
     bool startTextOpen = false;
 
-    // Each entry's row, by the entry's index in the list: sorting moves rows.
-    QList<int> entryRows;
     int sortColumn = -1;
     Qt::SortOrder sortOrder = Qt::AscendingOrder;
     QAction *testSelectedAction = nullptr;
@@ -144,10 +134,6 @@ private:
     QAction *onlyWorkingAction = nullptr;
     QActionGroup *retestGroup = nullptr;
     QTimer retestTimer;
-    QTimer filterPass;
-    int filterNext = 0;
-    // Per entry: -1 no result yet, 0 not working, 1 working.
-    QList<qint8> lastWorking;
     bool periodicRun = false;
     QStringList wentDown;
     QStringList cameBack;

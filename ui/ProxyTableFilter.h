@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QSortFilterProxyModel>
+
+class ProxyTableModel;
+
+// Shows the list in the order of the last sort and, on request, only working entries. The
+// order is taken once per sort: a result that arrives later never moves its row.
+class ProxyTableFilter : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    explicit ProxyTableFilter(ProxyTableModel *model, QObject *parent = nullptr);
+
+    // Entries top down; an empty list restores the list's own order.
+    void setOrder(const QList<int> &entries);
+    void setOnlyWorking(bool only);
+    // The entry shown in a row of this model, -1 for none.
+    int entryAt(int row) const;
+
+protected:
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+
+private:
+    ProxyTableModel *table;
+    // Each entry's place in the order of the last sort.
+    QList<int> rank;
+    bool onlyWorking = false;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QStringList>
+
+// The proxy list and each entry's last result: row i is entry i, always. Sorting and the
+// filter live in ProxyTableFilter; results never need to know where a row is shown.
+class ProxyTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        HostColumn,
+        PortColumn,
+        StatusColumn,
+        LatencyColumn,
+        ColumnCount
+    };
+    // Beside the tester's codes 0 to 5: a row of a fresh list shows no colour, a row a new run
+    // cleared shows white.
+    static constexpr int notTested = -2;
+    static constexpr int cleared = -1;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setList(const QStringList &list);
+    // One row holding only this text, in place of the list.
+    void setFailure(const QString &line);
+    bool isFailure() const { return failure; }
+
+    // Returns +1 when the entry came back, -1 when it went down, 0 otherwise (a first result
+    // changes nothing).
+    int setResult(int entry, int code, int port, qint64 latencyMs);
+    // Back to an empty status on white: every entry showing a result, or those of them listed.
+    void clearResults(const QList<int> &only = {});
+    int resultCode(int entry) const;
+    // host:port as another program takes it; a host holding colons gets brackets.
+    QString entryText(int entry) const;
+    // The entries in the order a sort by the column gives; ties keep the list's order.
+    QList<int> sortedEntries(int column, Qt::SortOrder order) const;
+
+    // Text of the list or a result as the window shows it: one line, bounded.
+    static QString shownText(const QString &text);
+
+    // The port a working proxy's status leaves out.
+    int defaultPort = 3128;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    // Eight bytes an entry: a long list's results must not cost more than its text.
+    struct Result
+    {
+        qint8 code = notTested;
+        // -1 no result yet in this list, 0 not working, 1 working.
+        qint8 working = -1;
+        quint16 port = 0;
+        qint32 latencyMs = 0;
+    };
+
+    QString statusText(const Result &result) const;
+    QString cellText(int entry, int column) const;
+
+    QStringList entries;
+    QList<Result> results;
+    // Entries showing a result, so that clearing never walks the whole list.
+    QList<int> withResult;
+    bool failure = false;
+    QString failureText;
+};
