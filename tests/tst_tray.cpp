@@ -1,8 +1,11 @@
 // The program in a real system tray (Xvfb with trayer): closing the window keeps it running,
-// a click on the icon brings the window back, the tray menu's "Quit" ends it.
+// a click on the icon brings the window back, the tray menu's "Quit" ends it, and messages
+// show at the icon.
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -53,7 +56,33 @@ private slots:
         QVERIFY(shownAgain);
     }
 
+    void addedAddressShownAtTheIcon()
+    {
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.9.9.9"_s});
+        ClientUnderTest client(env);
+        QVERIFY(client.logIn());
+        auto *tray = client.main.findChild<QSystemTrayIcon *>();
+        QTRY_VERIFY_WITH_TIMEOUT(tray->isVisible() && tray->geometry().isValid(), 30000);
+        client.child<QAction>("action_Ensure_my_IP_is_always_authorized")->trigger();
+        const QString text = u"Your IP address 127.0.0.1 was added to the authorized list"_s;
+        QTRY_VERIFY_WITH_TIMEOUT(shownMessages().contains(text), 10000);
+        QVERIFY(client.log().endsWith(text % u'\n'));
+    }
+
 private:
+    // Texts of the message balloons on screen.
+    static QStringList shownMessages()
+    {
+        QStringList texts;
+        for (const QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->inherits("QBalloonTip")) {
+                for (const QLabel *label : widget->findChildren<QLabel *>())
+                    texts << label->text();
+            }
+        }
+        return texts;
+    }
+
     TestEnvironment env;
 };
 
