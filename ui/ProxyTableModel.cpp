@@ -202,7 +202,7 @@ QVariant ProxyTableModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole)
         return cellText(index.row(), index.column());
     if (role == Qt::BackgroundRole) {
-        const int code = results.at(index.row()).code;
+        const qint8 code = results.at(index.row()).code;
         return code == notTested ? QVariant() : QVariant(brushOf(code));
     }
     return {};
