@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QSortFilterProxyModel>
+#include <QTimer>
 
 class ProxyTableModel;
 
@@ -20,6 +21,9 @@ public:
     // The entry shown in a row of this model, -1 for none.
     int entryAt(int row) const;
 
+    // How long results may wait before the filter shows or hides their rows.
+    int refilterMs = 100;
+
 protected:
     bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
@@ -29,4 +33,5 @@ private:
     // Each entry's place in the order of the last sort.
     QList<int> rank;
     bool onlyWorking = false;
+    QTimer refilter;
 };
