@@ -5,7 +5,6 @@
 #include "ProxyManager.h"
 #include "ProxyTableFilter.h"
 #include "ProxyTableModel.h"
-#include "ProxyTester.h"
 #include "SafeText.h"
 #include "WindowPlacement.h"
 
@@ -40,14 +39,6 @@ QString shownInView(const QString &message)
     return message.first(keep) % u"… ["_s % QString::number(message.size() - keep) %
            u" more characters in log.txt and in \"Copy debug log\"]"_s %
            (message.endsWith(u'\n') ? u"\n"_s : QString());
-}
-
-QString duration(qint64 ms)
-{
-    if (ms < 60000)
-        return QString::number(double(ms) / 1000, 'f', 1) % u" s"_s;
-    const qint64 seconds = (ms + 500) / 1000;
-    return QString::number(seconds / 60) % u" min "_s % QString::number(seconds % 60) % u" s"_s;
 }
 
 } // namespace
@@ -345,11 +336,7 @@ void MainWindow::startRun(const QList<int> &indexes)
     ui->bStopTesting->show();
     ui->bStopTesting->setFocus();
     runConcurrency = ui->sbParallelTests->value();
-    runTotal = int(indexes.isEmpty() ? proxyManager->proxies.size() : indexes.size());
-    runDone = 0;
-    runInFlight = 0;
-    std::fill(std::begin(runOutcomes), std::end(runOutcomes), 0);
-    runClock.start();
+    progress.start(int(indexes.isEmpty() ? proxyManager->proxies.size() : indexes.size()));
     showProgress();
     proxyManager->testConcurrency = runConcurrency;
     if (indexes.isEmpty())
@@ -388,41 +375,16 @@ QString MainWindow::startText(const QString &host, const QString &port)
 // proxies would land between it and its own result, so the whole line waits for the result.
 void MainWindow::startTestingProxy(const QStringList &proxy)
 {
-    ++runInFlight;
-    lastStart.start();
+    progress.testStarted();
     if (runConcurrency > 1)
         return;
     appendLog(startText(proxy.value(0), proxy.value(1)));
     startTextOpen = true;
 }
 
-QString MainWindow::runCounts() const
-{
-    QStringList counts;
-    for (int outcome = 0; outcome < outcomeCount; ++outcome) {
-        if (runOutcomes[outcome] > 0)
-            counts << ProxyTester::outcomeName(outcome) % u' ' %
-                          QString::number(runOutcomes[outcome]);
-    }
-    return QString::number(runDone) % u" of "_s % QString::number(runTotal) %
-           (counts.isEmpty() ? QString() : u": "_s % counts.join(u", "_s));
-}
-
 void MainWindow::showProgress()
 {
-    QString left = u"estimating the time left"_s;
-    if (runDone + runInFlight < runTotal) {
-        if (runDone > 0)
-            left = u"about "_s % duration(runClock.elapsed() * (runTotal - runDone) / runDone) %
-                   u" left"_s;
-    } else if (runInFlight > 0) {
-        // The rate of the quick ones says nothing about the last ones: slow or silent proxies
-        // are what is left, and the newest of them times out last.
-        const qint64 bound = std::max<qint64>(0, proxyManager->timeoutMs - lastStart.elapsed());
-        left = u"waiting for the last "_s % QString::number(runInFlight) % u", up to "_s %
-               duration(bound) % u" left"_s;
-    }
-    ui->statusBar->showMessage(u"Testing: "_s % runCounts() % u" · "_s % left);
+    ui->statusBar->showMessage(progress.progressText(proxyManager->timeoutMs));
 }
 
 void MainWindow::finishedTestingProxy(const QStringList &result)
@@ -458,10 +420,7 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
     } else {
         return;
     }
-    ++runDone;
-    ++runOutcomes[code.toInt()];
-    if (code != u"5")
-        runInFlight = std::max(0, runInFlight - 1);
+    progress.resultArrived(code.toInt());
     if (!progressUpdate.isActive())
         progressUpdate.start();
 
@@ -484,9 +443,8 @@ void MainWindow::scrollToLastResult()
 void MainWindow::finishedTest()
 {
     progressUpdate.stop();
-    const QString summary = u"Tested "_s % runCounts() % u" in "_s % duration(runClock.elapsed());
+    const QString summary = progress.summaryText();
     ui->statusBar->showMessage(summary);
-    // Counts and fixed words only: nothing a proxy or the service sent.
     trayIcon->setToolTip(summary);
     ui->bStopTesting->hide();
     ui->bTestProxies->show();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "RunProgress.h"
+
 #include <QFile>
 #include <QMainWindow>
 #include <QStringList>
@@ -84,7 +85,6 @@ private slots:
 private:
     void showListFailure(const QString &text);
     void startRunBlockOnItsOwnLine();
-    QString runCounts() const;
     static QString startText(const QString &host, const QString &port);
     void showProgress();
     void startRun(const QList<int> &indexes);
@@ -92,9 +92,6 @@ private:
     void scrollToLastResult();
     void notify(const QString &text);
     QList<int> selectedRows() const;
-
-    // Outcomes in the order of their status codes "0" to "5".
-    static constexpr int outcomeCount = 6;
 
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
@@ -115,12 +112,7 @@ private:
 
     // The run in progress, as the window last started it.
     int runConcurrency = 1;
-    int runTotal = 0;
-    int runDone = 0;
-    int runInFlight = 0;
-    int runOutcomes[outcomeCount] = {};
-    QElapsedTimer runClock;
-    QElapsedTimer lastStart;
+    RunProgress progress;
     // Holds progress updates back to a few a second.
     QTimer progressUpdate;
     // A "Testing proxy ..." text waits for its result on the same line.
