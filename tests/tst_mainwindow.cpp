@@ -129,24 +129,30 @@ private slots:
     {
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("copied"); // all rows selected
         QTest::newRow("well-formed") << QStringList{u"10.0.0.1:3128"_s, u"proxy.example:80"_s}
-                                     << QStringList{u"10.0.0.1|3128|"_s, u"proxy.example|80|"_s};
+                                     << QStringList{u"10.0.0.1|3128|"_s, u"proxy.example|80|"_s}
+                                     << u"10.0.0.1:3128\nproxy.example:80"_s;
         QTest::newRow("edges") << QStringList{u":80"_s, u"host:"_s}
-                               << QStringList{u"|80|"_s, u"host||"_s};
+                               << QStringList{u"|80|"_s, u"host||"_s} << u":80\nhost:"_s;
         // Rows of entries the tester cannot use show them, to carry their status.
         QTest::newRow("unusable") << QStringList{u"a:b:c"_s, u"nocolon"_s, QString()}
-                                  << QStringList{u"a:b:c||"_s, u"nocolon||"_s, u"||"_s};
-        QTest::newRow("IPv6, control characters") << QStringList{u"[::1]:80"_s, u"a\rb:8\u202e0"_s}
-                                                  << QStringList{u"::1|80|"_s, u"a b|8\ufffd0|"_s};
+                                  << QStringList{u"a:b:c||"_s, u"nocolon||"_s, u"||"_s}
+                                  << u"a:b:c\nnocolon\n"_s;
+        QTest::newRow("IPv6, control characters")
+            << QStringList{u"[::1]:80"_s, u"a\rb:8\u202e0"_s}
+            << QStringList{u"::1|80|"_s, u"a b|8\ufffd0|"_s} << u"[::1]:80\na b:8\ufffd0"_s;
     }
     void tableFill()
     {
         QFETCH(QStringList, list);
         QFETCH(QStringList, rows);
+        QFETCH(QString, copied);
         ClientUnderTest client(env);
         client.main.getProxies(list);
         QStringList shown;
-        const QAbstractItemModel *model = client.child<QTableView>("tableWidget")->model();
+        auto *table = client.child<QTableView>("tableWidget");
+        const QAbstractItemModel *model = table->model();
         for (int row = 0; row < model->rowCount(); ++row) {
             QStringList cells;
             for (int column = 0; column < 3; ++column) {
@@ -158,6 +164,9 @@ private slots:
             shown << cells.join(u'|');
         }
         QCOMPARE(shown, rows);
+        table->selectAll();
+        client.child<QAction>("actionCopySelected")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
     // Whatever the failure text holds, the stale list gives way to it, and the log says so.
     void failedRefresh_data()

@@ -113,6 +113,9 @@ int ProxyTableModel::resultCode(int entry) const
 QString ProxyTableModel::entryText(int entry) const
 {
     const ProxyEntry parsed = ProxyEntry::parse(entries.value(entry));
+    // An entry the tester cannot use is copied as listed: taken apart it would turn to garbage.
+    if (!parsed.isUsable())
+        return shownText(entries.value(entry));
     QString host = parsed.host;
     if (host.contains(u':'))
         host = u'[' % host % u']';

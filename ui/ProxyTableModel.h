@@ -37,7 +37,7 @@ public:
     // Back to an empty status on white: every entry showing a result, or those of them listed.
     void clearResults(const QList<int> &only = {});
     int resultCode(int entry) const;
-    // host:port as another program takes it; a host holding colons gets brackets.
+    // host:port as another program takes it; an IPv6 host gets brackets.
     QString entryText(int entry) const;
     // The entries in the order a sort by the column gives; ties keep the list's order.
     QList<int> sortedEntries(int column, Qt::SortOrder order) const;
