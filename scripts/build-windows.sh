@@ -137,7 +137,7 @@ add_imports() {
     done
 }
 
-cp "$build/app/proxymanager.exe" "$bundle/"
+cp "$build/app/proxymanager.exe" "$build/cli/proxymanager-cli.exe" "$bundle/"
 # Plugins Qt loads at run time: platform, native styles, TLS backend, the .ico reader.
 for plugin in platforms/qwindows styles/qwindowsvistastyle tls/qschannelbackend imageformats/qico; do
     mkdir -p "$bundle/$(dirname "$plugin")"

@@ -225,6 +225,15 @@ xdotool key ctrl+q
 app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 check "Ctrl+Q ends the program" wait_until 20 app_ended
 
+# --- The command-line client from the zip, with the program's config.ini --------------------------
+cli_out=$work/cli.txt
+(cd "$run" && PROXYMANAGER_USER=demo PROXYMANAGER_PASSWORD=demo-pass timeout 120 \
+    "$wine" "$app/proxymanager-cli.exe" test --working --parallel 4 --timeout 3000) \
+    >"$cli_out" 2>"$work/cli.log"
+cli_status=$?
+check "proxymanager-cli test --working prints the working proxy alone" \
+    test "$cli_status:$(tr -d '\r' <"$cli_out")" = "0:127.0.0.1:$allowing_port"
+
 # --- Cross-built tests --------------------------------------------------------------------------
 # Wine keeps QT_* variables of the Unix environment from Windows programs: cmd sets them.
 to_windows() { echo "Z:${1//\//\\}"; }
