@@ -231,7 +231,7 @@ private slots:
         QFETCH(bool, doubleClick);
         QFETCH(QList<int>, entries);
         logInWith(QStringList(6, env.closedEntry()));
-        // Sorted by host (all alike), so rows and entries may no longer be equal.
+        // Sorted by status, entry 5 (the only result) comes first: rows are no longer entries.
         client->main.finishedTestingProxy({u"x"_s, u"1"_s, u"2"_s, u"0"_s, u"5"_s});
         emit table()->horizontalHeader()->sectionClicked(2);
         QCOMPARE(client->main.entriesOfRows(rows), entries);
