@@ -33,30 +33,17 @@ private slots:
         manager->timeoutMs = 500;
     }
 
-    void credentialsIntactInEveryRequest_data()
-    {
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("pass");
-        QTest::newRow("plain") << u"demo"_s << u"demo-pass"_s;
-        QTest::newRow("& = # + space") << u"demo"_s << u"a&b=c#d+e f"_s;
-        QTest::newRow("percent, place marker, ?, non-ASCII")
-            << u"dë%1mo?"_s << u"100%25%1?пароль€"_s;
-    }
-    // A login, an authorization round and a test run: every request reaches the service
-    // directly, with the credentials as typed.
+    // A login and an authorization round: every request reaches the service directly, with the
+    // credentials as typed, "&", "%", a place marker and non-ASCII included.
     void credentialsIntactInEveryRequest()
     {
-        QFETCH(QString, user);
-        QFETCH(QString, pass);
+        const QString user = u"dë%1mo?"_s, pass = u"a&b=c#d+e f%25%1?пароль€"_s;
         env.service.addAccount(user, pass, {env.silentEntry()}, {u"10.2.2.2"_s});
         env.service.setReportedIp(u"10.1.1.1"_s);
-        QSignalSpy ended(manager.get(), &ProxyManager::finishedTest);
         QCOMPARE(requestList(std::nullopt, user, pass), QStringList{env.silentEntry()});
         QTRY_COMPARE(manager->myIp, u"10.1.1.1"_s);
-        manager->startTesting();
         manager->requestAuthIps(true);
         QTRY_COMPARE(env.service.authorizedIps(user), (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
-        QVERIFY(ended.wait(10000));
         QStringList commands;
         for (const ReceivedRequest &request : env.service.requestsFor(u"/api"_s)) {
             QCOMPARE(request.queryValue(u"user"_s), user);
@@ -79,60 +66,41 @@ private slots:
             QTest::newRow(name) << QString() << response << payload;
         };
         const auto ok = [](const QByteArray &body) { return answer(200, body); };
-        const auto failed = [](int status) {
-            return QStringList{listFailed % u"HTTP "_s % QString::number(status) % u' ' %
-                               QString::fromLatin1(CannedResponse::standardReason(status))};
-        };
         const QString a = u"10.0.0.1:3128"_s, b = u"10.0.0.2:80"_s;
 
-        row("CR LF, white space, blank line, no final line end",
-            ok("  10.0.0.1:3128 \t\r\n\r\n10.0.0.2:80"), {a, {}, b});
-        row("Latin-1 bytes", ok("h\xf6st:80\n"), {u"h\u00f6st:80"_s});
+        row("CR LF, white space, blank line, Latin-1, no final line end",
+            ok("  10.0.0.1:3128 \t\r\n\r\nh\xf6st:80"), {a, {}, u"h\u00f6st:80"_s});
         const char nuls[] = "10.0.0.1:3128\0 28\n10.0.0.2:80\n\0hidden:1\n";
         row("NUL ends a line, a line starting with NUL the list", ok({nuls, sizeof nuls - 1}),
             {a, b});
         row("NUL starts the body",
-            ok({"\0"
-                "10.0.0.1:3128\n",
-                15}),
+            ok(QByteArray("\0"
+                          "10.0.0.1:3128\n",
+                          15)),
             {noResponse});
-        row("empty body", ok({}), {noResponse});
         row("error line keeps its terminator", ok("ERROR: wrong password\r\n10.0.0.1:80\n"),
             {u"ERROR: wrong password\r\n"_s});
-        // An error page's list is not used; an error without a body is still an answer.
-        for (const int status : {300, 404})
-            QTest::addRow("HTTP %d", status)
-                << QString() << answer(status, status == 300 ? "10.6.6.6:80\n" : "")
-                << failed(status);
         row("HTTP 500 with ERROR", answer(500, "ERROR: go away\r\n"), {u"ERROR: go away\r\n"_s});
-        // Following it would carry the credentials elsewhere.
+        // An error page's list is not used; following a redirect would carry the credentials
+        // elsewhere.
         CannedResponse redirect = answer(302, "10.6.6.6:80\n");
         redirect.addHeader("Location", "/elsewhere");
-        row("redirect not followed", redirect, failed(302));
+        row("redirect not followed", redirect, {listFailed % u"HTTP 302 Found"_s});
         CannedResponse cut = ok("10.0.0.1:3128\n10.0.0.2:3128\n10.0.0.3:3128\n");
         cut.closeAfterBodyBytes = 20;
         row("closed mid-body", cut, {listFailed % u"Connection closed"_s});
-        CannedResponse reset;
-        reset.reset = true;
-        row("connection reset", reset, {noResponse});
-        CannedResponse silent;
-        silent.stall = true;
-        row("silent server times out", silent, {noResponse});
-        CannedResponse stalled = ok("10.0.0.1:3128\n");
-        stalled.stallAfterHeaders = true;
-        row("headers then silence", stalled, {noResponse});
         CannedResponse drip = ok("10.0.0.1:3128\n10.0.0.2:3128\n");
         drip.dripIntervalMs = 200; // each byte restarts a transfer time-out, not the deadline
         row("dripping server times out", drip, {noResponse});
         QTest::newRow("server down")
             << u"http://"_s + env.closedEntry() << CannedResponse() << QStringList{noResponse};
-        QTest::newRow("no API_URL") << u" "_s << CannedResponse() << QStringList{noResponse};
         QTest::newRow("self-signed certificate")
             << env.tlsService.apiUrl().toString() << CannedResponse()
             << QStringList{
                    listFailed %
                    u"TLS handshake failed: the certificate is self-signed, and untrusted"_s};
-        // The reason phrase is the server's own text: one line, bounded.
+        // The reason phrase is the server's own text: one line, bounded. With no body, an
+        // error status is still an answer.
         CannedResponse forged = answer(500, {});
         forged.reason =
             "Bad\rTesting proxy 6.6.6.6 on port 1... success! (2ms)\x1b" + QByteArray(1000, 'x');
@@ -180,15 +148,13 @@ private slots:
         QTest::addColumn<QString>("myIp");
         QTest::newRow("first line, CR LF")
             << answer(200, "10.1.1.1\r\n10.2.2.2\r\n") << u"10.1.1.1"_s;
-        QTest::newRow("IPv6, spaces") << answer(200, "  ::1 \n") << u"::1"_s;
-        QTest::newRow("IPv6 in canonical text")
-            << answer(200, "2001:DB8:0:0::a:F\n") << u"2001:db8::a:f"_s;
+        QTest::newRow("IPv6 in canonical text, spaces")
+            << answer(200, "  2001:DB8:0:0::a:F \n") << u"2001:db8::a:f"_s;
         // Forms QHostAddress also takes, none of them one host's address as the service means it.
         for (const char *text :
              {"1", "127.1", "0x7f000001", "017700000001", "010.1.1.1", "10.1.1.1/32", "0.0.0.0",
-              "255.255.255.255", "::", "fe80::1%lo", "[::1]", "<html>"})
+              "255.255.255.255", "::", "fe80::1%lo", "[::1]", "<html>", "ERROR: wrong password"})
             QTest::addRow("%s", text) << answer(200, QByteArray(text) + "\n") << QString();
-        QTest::newRow("error line") << answer(200, "ERROR: wrong password\n") << QString();
         QTest::newRow("HTTP error") << answer(500, "10.1.1.1\n") << QString();
     }
     void myIpReply()
