@@ -33,6 +33,7 @@ private slots:
         MainWindow &main = client.main;
         auto *tray = main.findChild<QSystemTrayIcon *>();
         QTRY_VERIFY_WITH_TIMEOUT(tray->isVisible() && tray->geometry().isValid(), 30000);
+        QVERIFY(!tray->icon().isNull());
 
         // Each step in its own event-loop pass, so a quit asked for by the one before has ended
         // the loop by then.
