@@ -271,6 +271,22 @@ private slots:
             QCOMPARE(status, expected);
         }
     }
+    // A working row tested again stays in the filtered table until its new result.
+    void filteredRowStaysWhileTested()
+    {
+        logInWith({env.closedEntry(), env.silentEntry()});
+        client->main.finishedTestingProxy({u"x"_s, u"1"_s, u"0"_s, u"5"_s, u"1"_s});
+        auto *onlyWorking = client->child<QAction>("actionShowOnlyWorking");
+        onlyWorking->trigger();
+        client->main.testEntries({1});
+        // Filtered again at once, while the silent proxy is still under test.
+        onlyWorking->trigger();
+        onlyWorking->trigger();
+        QCOMPARE(client->main.entriesOfRows({0}), QList<int>{1});
+        QCOMPARE(rowState(0), u" on "_s % white);
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
+        QTRY_COMPARE(table()->model()->rowCount(), 0);
+    }
     // Periodic runs never overlap; the tray speaks only when an entry turned working or not.
     void periodicRetest()
     {

@@ -534,7 +534,7 @@ void MainWindow::copyWorking()
     QStringList lines;
     for (int row = 0; row < tableFilter->rowCount(); ++row) {
         const int entry = tableFilter->entryAt(row);
-        if (tableModel->resultCode(entry) == 0)
+        if (tableModel->isWorking(entry))
             lines << tableModel->entryText(entry);
     }
     QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);

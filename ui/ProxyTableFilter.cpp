@@ -46,5 +46,5 @@ bool ProxyTableFilter::lessThan(const QModelIndex &left, const QModelIndex &righ
 
 bool ProxyTableFilter::filterAcceptsRow(int sourceRow, const QModelIndex &) const
 {
-    return !onlyWorking || table->isFailure() || table->resultCode(sourceRow) == 0;
+    return !onlyWorking || table->isFailure() || table->isWorking(sourceRow);
 }

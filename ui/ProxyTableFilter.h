@@ -6,8 +6,9 @@
 
 class ProxyTableModel;
 
-// Shows the list in the order of the last sort and, on request, only working entries. The
-// order is taken once per sort: a result that arrives later never moves its row.
+// Shows the list in the order of the last sort and, on request, only working entries: a row
+// being tested again stays until its new result says otherwise, so a periodic run does not
+// empty the table. The order is taken once per sort: a later result never moves its row.
 class ProxyTableFilter : public QSortFilterProxyModel
 {
     Q_OBJECT

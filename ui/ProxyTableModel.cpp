@@ -105,9 +105,9 @@ void ProxyTableModel::clearResults(const QList<int> &only)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
-int ProxyTableModel::resultCode(int entry) const
+bool ProxyTableModel::isWorking(int entry) const
 {
-    return entry >= 0 && entry < results.size() ? results.at(entry).code : notTested;
+    return entry >= 0 && entry < results.size() && results.at(entry).working == 1;
 }
 
 QString ProxyTableModel::entryText(int entry) const

@@ -36,7 +36,8 @@ public:
     int setResult(int entry, int code, int port, qint64 latencyMs);
     // Back to an empty status on white: every entry showing a result, or those of them listed.
     void clearResults(const QList<int> &only = {});
-    int resultCode(int entry) const;
+    // The entry's last result was "Up", also while a new run has cleared it.
+    bool isWorking(int entry) const;
     // host:port as another program takes it; an IPv6 host gets brackets.
     QString entryText(int entry) const;
     // The entries in the order a sort by the column gives; ties keep the list's order.
