@@ -1,5 +1,7 @@
 #include "SafeText.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -15,6 +17,10 @@ bool isLineBreak(char16_t c)
 QString SafeText::singleLine(const QString &text, int maxChars)
 {
     maxChars = qMax(maxChars, 1);
+    // Nearly every text is short printable ASCII: a long list should not pay for a copy of each.
+    if (text.size() <= maxChars &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; }))
+        return text;
     qsizetype keep = text.size();
     QString note;
     if (text.size() > maxChars) {

@@ -191,7 +191,7 @@ void MainWindow::initAndShow()
             [this](ProxyManager::AuthorizationOutcome outcome) {
                 if (outcome == ProxyManager::AuthorizationOutcome::Added &&
                     ui->action_Ensure_my_IP_is_always_authorized->isChecked())
-                    notify(u"Your IP address "_s % ProxyTableModel::shownText(proxyManager->myIp) %
+                    notify(u"Your IP address "_s % SafeText::singleLine(proxyManager->myIp) %
                            u" was added to the authorized list"_s);
             });
 
@@ -367,8 +367,8 @@ void MainWindow::stopTest(bool force)
 
 QString MainWindow::startText(const QString &host, const QString &port)
 {
-    return u"Testing proxy "_s % ProxyTableModel::shownText(host) % u" on port "_s %
-           ProxyTableModel::shownText(port) % u"... "_s;
+    return u"Testing proxy "_s % SafeText::singleLine(host) % u" on port "_s %
+           SafeText::singleLine(port) % u"... "_s;
 }
 
 // With one test at a time the start text goes out at once; with more, results of other
@@ -415,8 +415,8 @@ void MainWindow::finishedTestingProxy(const QStringList &result)
         // The entry as listed (reported at once, so the list is still the one tested): host
         // and port alone would lose brackets and extra colons.
         const QString entry = proxyManager->proxies.value(index);
-        logResult(u"Invalid entry "_s % ProxyTableModel::shownText(entry) % u": "_s %
-                  ProxyTableModel::shownText(result.value(5)) % u"\n"_s);
+        logResult(u"Invalid entry "_s % SafeText::singleLine(entry) % u": "_s %
+                  SafeText::singleLine(result.value(5)) % u"\n"_s);
     } else {
         return;
     }

@@ -29,16 +29,6 @@ QBrush brushOf(int code)
 
 } // namespace
 
-QString ProxyTableModel::shownText(const QString &text)
-{
-    constexpr int maxChars = 200;
-    // Nearly every entry is short printable ASCII; a long list should not pay for a copy.
-    const bool plain =
-        text.size() <= maxChars &&
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c <= u'~'; });
-    return plain ? text : SafeText::singleLine(text, maxChars);
-}
-
 void ProxyTableModel::setList(const QStringList &list)
 {
     beginResetModel();
@@ -115,11 +105,11 @@ QString ProxyTableModel::entryText(int entry) const
     const ProxyEntry parsed = ProxyEntry::parse(entries.value(entry));
     // An entry the tester cannot use is copied as listed: taken apart it would turn to garbage.
     if (!parsed.isUsable())
-        return shownText(entries.value(entry));
+        return SafeText::singleLine(entries.value(entry));
     QString host = parsed.host;
     if (host.contains(u':'))
         host = u'[' % host % u']';
-    return shownText(host % u':' % parsed.portText);
+    return SafeText::singleLine(host % u':' % parsed.portText);
 }
 
 QString ProxyTableModel::statusText(const Result &result) const
@@ -135,9 +125,9 @@ QString ProxyTableModel::cellText(int entry, int column) const
     const Result &result = results.at(entry);
     switch (column) {
     case HostColumn:
-        return shownText(ProxyEntry::parse(entries.at(entry)).host);
+        return SafeText::singleLine(ProxyEntry::parse(entries.at(entry)).host);
     case PortColumn:
-        return shownText(ProxyEntry::parse(entries.at(entry)).portText);
+        return SafeText::singleLine(ProxyEntry::parse(entries.at(entry)).portText);
     case StatusColumn:
         return statusText(result);
     case LatencyColumn:

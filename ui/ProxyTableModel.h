@@ -43,9 +43,6 @@ public:
     // The entries in the order a sort by the column gives; ties keep the list's order.
     QList<int> sortedEntries(int column, Qt::SortOrder order) const;
 
-    // Text of the list or a result as the window shows it: one line, bounded.
-    static QString shownText(const QString &text);
-
     // The port a working proxy's status leaves out.
     int defaultPort = 3128;
 
