@@ -31,6 +31,7 @@ const char *const tlsErrorProperty = "pmTlsError";
 const char *const callEmitProperty = "pmCallEmit";
 // The list a setauthips request stores, for the round's outcome.
 const char *const ipsProperty = "pmIps";
+const char *const originProperty = "pmOrigin";
 
 QString encoded(const QString &value, const QByteArray &keep = {})
 {
@@ -138,7 +139,16 @@ void ProxyManager::authorize()
 
 void ProxyManager::requestAuthIps(bool callEmit)
 {
-    sendApiRequest(ApiCommand::GetAuthIps, {{u"call_emit"_s, callEmit ? u"1"_s : u"0"_s}});
+    sendAuthIpsRequest(callEmit,
+                       callEmit ? AuthorizationOrigin::Button : AuthorizationOrigin::Periodic);
+}
+
+void ProxyManager::sendAuthIpsRequest(bool callEmit, AuthorizationOrigin origin)
+{
+    QNetworkReply *reply =
+        sendApiRequest(ApiCommand::GetAuthIps, {{u"call_emit"_s, callEmit ? u"1"_s : u"0"_s}});
+    if (reply)
+        reply->setProperty(originProperty, int(origin));
 }
 
 void ProxyManager::setAutoAuthorize(bool on)
@@ -151,7 +161,7 @@ void ProxyManager::setAutoAuthorize(bool on)
         return;
     authTimerId = startTimer(authPeriodMs);
     periodicFailing = false;
-    requestAuthIps(false);
+    sendAuthIpsRequest(false, AuthorizationOrigin::SwitchOn);
 }
 
 QNetworkReply *ProxyManager::sendApiRequest(ApiCommand command,
@@ -321,28 +331,30 @@ void ProxyManager::myIpDone(FailureKind kind)
     --roundsAwaitingMyIp;
     if (myIp.isEmpty()) {
         endRound(AuthorizationOutcome::Failed, {},
-                 u"my IP address is not known ("_s % myIpFailure % u")"_s);
+                 u"my IP address is not known ("_s % myIpFailure % u")"_s,
+                 AuthorizationOrigin::Caller);
         return;
     }
-    requestAuthIps(true);
+    sendAuthIpsRequest(true, AuthorizationOrigin::Caller);
 }
 
 void ProxyManager::endRound(AuthorizationOutcome outcome, const QStringList &ips,
-                            const QString &failure)
+                            const QString &failure, AuthorizationOrigin origin)
 {
-    emit authorizationEnded(outcome, ips, failure);
+    emit authorizationEnded(outcome, ips, failure, origin);
 }
 
 void ProxyManager::handleAuthIps(QNetworkReply *reply)
 {
     const bool callEmit = queryValue(reply->url(), u"call_emit"_s) == u"1";
+    const auto origin = AuthorizationOrigin(reply->property(originProperty).toInt());
     if (myIp.isEmpty()) {
         const QString reason = myIpFailure.isEmpty()
                                    ? u"my IP address is not known"_s
                                    : u"my IP address is not known ("_s % myIpFailure % u")"_s;
         if (!callEmit)
             periodicRoundDone(reason);
-        endRound(AuthorizationOutcome::Failed, {}, reason);
+        endRound(AuthorizationOutcome::Failed, {}, reason, origin);
         return;
     }
     QString failure = failureOf(reply);
@@ -363,7 +375,7 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
             emit authorizeIpFailed(reason);
         else
             periodicRoundDone(reason);
-        endRound(AuthorizationOutcome::Failed, {}, reason);
+        endRound(AuthorizationOutcome::Failed, {}, reason, origin);
         return;
     }
 
@@ -375,19 +387,20 @@ void ProxyManager::handleAuthIps(QNetworkReply *reply)
         if (update) {
             update->setProperty(callEmitProperty, callEmit);
             update->setProperty(ipsProperty, ips);
+            update->setProperty(originProperty, int(origin));
         }
         if (callEmit)
             emit finishedAuthorizeIp(ips);
         // Credentials cleared since the read: nothing was written.
         if (!update)
-            endRound(AuthorizationOutcome::Failed, {}, u"not logged in"_s);
+            endRound(AuthorizationOutcome::Failed, {}, u"not logged in"_s, origin);
         return;
     }
     if (!callEmit)
         periodicRoundDone({});
     if (callEmit)
         emit finishedAuthorizeIp(ips);
-    endRound(AuthorizationOutcome::AlreadyPresent, ips, {});
+    endRound(AuthorizationOutcome::AlreadyPresent, ips, {}, origin);
 }
 
 void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
@@ -401,10 +414,12 @@ void ProxyManager::handleSetAuthIps(QNetworkReply *reply)
     } else {
         periodicRoundDone(failure);
     }
+    const auto origin = AuthorizationOrigin(reply->property(originProperty).toInt());
     if (failure.isEmpty())
-        endRound(AuthorizationOutcome::Added, reply->property(ipsProperty).toStringList(), {});
+        endRound(AuthorizationOutcome::Added, reply->property(ipsProperty).toStringList(), {},
+                 origin);
     else
-        endRound(AuthorizationOutcome::Failed, {}, failure);
+        endRound(AuthorizationOutcome::Failed, {}, failure, origin);
 }
 
 // Only while periodic authorization is on; a round that ends after it was switched off

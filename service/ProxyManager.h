@@ -33,6 +33,16 @@ public:
         Failed
     };
     Q_ENUM(AuthorizationOutcome)
+    // What started a round: the "Authorize my IP" button, the periodic tick, switching the
+    // periodic rounds on, or a caller's authorize().
+    enum class AuthorizationOrigin
+    {
+        Button,
+        Periodic,
+        SwitchOn,
+        Caller
+    };
+    Q_ENUM(AuthorizationOrigin)
 
     ProxyManager();
 
@@ -103,7 +113,7 @@ signals:
     void myIpFailed(ProxyManager::FailureKind kind, const QString &reason);
     void listFailed(ProxyManager::FailureKind kind, const QString &reason);
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
-                            const QString &failure);
+                            const QString &failure, ProxyManager::AuthorizationOrigin origin);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -124,7 +134,9 @@ private:
     QString failureOf(QNetworkReply *reply) const;
     QString failureOf(QNetworkReply *reply, const QString &firstLine) const;
     static FailureKind failureKindOf(QNetworkReply *reply);
-    void endRound(AuthorizationOutcome outcome, const QStringList &ips, const QString &failure);
+    void endRound(AuthorizationOutcome outcome, const QStringList &ips, const QString &failure,
+                  AuthorizationOrigin origin);
+    void sendAuthIpsRequest(bool callEmit, AuthorizationOrigin origin);
     void myIpDone(FailureKind kind);
 
     void handleList(QNetworkReply *reply);
