@@ -1,10 +1,11 @@
 #include "DemoConnection.h"
 
+#include "RequestParser.h"
+#include "ResponseHead.h"
+
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QUrl>
-#include <QUrlQuery>
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>
@@ -14,8 +15,6 @@
 
 namespace {
 
-constexpr qsizetype kMaxHeaderBytes = 64 * 1024;
-constexpr qint64 kMaxRequestBodyBytes = 16 * 1024 * 1024;
 // Large bodies go out in slices so neither the event loop nor memory is held up for long.
 constexpr qint64 kChunkBytes = 256 * 1024;
 constexpr qint64 kHighWaterBytes = 1024 * 1024;
@@ -26,62 +25,6 @@ QString addressText(const QHostAddress &address)
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
-
-bool hasToken(const QByteArray &value, const QByteArray &token)
-{
-    const QList<QByteArray> parts = value.split(',');
-    for (const QByteArray &part : parts) {
-        if (part.trimmed().compare(token, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-bool isAbsoluteForm(const QByteArray &target)
-{
-    const qsizetype schemeEnd = target.indexOf("://");
-    if (schemeEnd <= 0)
-        return false;
-    for (qsizetype i = 0; i < schemeEnd; ++i) {
-        const char c = target.at(i);
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-void fillTarget(const QByteArray &target, ReceivedRequest *request)
-{
-    QByteArray rest = target;
-    if (isAbsoluteForm(target)) {
-        request->viaProxy = true;
-        const qsizetype authorityStart = target.indexOf("://") + 3;
-        qsizetype pathStart = -1;
-        for (qsizetype i = authorityStart; i < target.size(); ++i) {
-            const char c = target.at(i);
-            if (c == '/' || c == '?' || c == '#') {
-                pathStart = i;
-                break;
-            }
-        }
-        rest = pathStart < 0 ? QByteArray() : target.mid(pathStart);
-        if (!rest.startsWith('/'))
-            rest.prepend('/');
-    }
-    const qsizetype hash = rest.indexOf('#');
-    if (hash >= 0)
-        rest.truncate(hash);
-    const qsizetype question = rest.indexOf('?');
-    const QByteArray pathPart = question < 0 ? rest : rest.left(question);
-    request->path = QUrl::fromPercentEncoding(pathPart);
-    if (question >= 0) {
-        // QUrlQuery leaves '+' alone, unlike HTML form decoding.
-        const QUrlQuery query(QString::fromUtf8(rest.mid(question + 1)));
-        request->queryItems = query.queryItems(QUrl::FullyDecoded);
-    }
 }
 
 } // namespace
@@ -164,15 +107,20 @@ void DemoConnection::processBuffer()
         return;
     ReceivedRequest request;
     int errorStatus = 0;
-    const Parse result = parseRequest(&request, &errorStatus);
-    if (result == Parse::NeedMore)
+    const RequestParser::Result result = RequestParser::parse(&m_buffer, &request, &errorStatus);
+    if (result == RequestParser::Result::NeedMore)
         return;
-    if (result == Parse::Bad) {
+    if (result == RequestParser::Result::Bad) {
         m_closeAfterResponse = true;
         const QByteArray reason = CannedResponse::standardReason(errorStatus);
         answer(CannedResponse::withStatus(errorStatus, reason + "\r\n"));
         return;
     }
+    request.peerAddress = m_peerAddress;
+    request.peerPort = m_peerPort;
+    request.localPort = m_localPort;
+    request.connectionId = m_id;
+    m_closeAfterResponse = RequestParser::wantsClose(request);
 
     // The responder runs test code, which may close the connection or the whole service.
     QPointer<DemoConnection> self(this);
@@ -181,101 +129,6 @@ void DemoConnection::processBuffer()
     if (!self || m_state != State::Idle)
         return;
     answer(response);
-}
-
-DemoConnection::Parse DemoConnection::parseRequest(ReceivedRequest *request, int *errorStatus)
-{
-    // Stray line breaks between requests are allowed and skipped.
-    qsizetype skip = 0;
-    while (skip < m_buffer.size() && (m_buffer.at(skip) == '\r' || m_buffer.at(skip) == '\n'))
-        ++skip;
-    if (skip > 0)
-        m_buffer.remove(0, skip);
-
-    qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
-    qsizetype separator = 4;
-    const qsizetype bareEnd = m_buffer.indexOf("\n\n");
-    if (bareEnd >= 0 && (headEnd < 0 || bareEnd < headEnd)) {
-        headEnd = bareEnd;
-        separator = 2;
-    }
-    if (headEnd < 0 || headEnd > kMaxHeaderBytes) {
-        if (m_buffer.size() <= kMaxHeaderBytes)
-            return Parse::NeedMore;
-        *errorStatus = 431;
-        return Parse::Bad;
-    }
-
-    QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
-    for (QByteArray &line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    QList<QByteArray> parts;
-    const QList<QByteArray> words = lines.first().split(' ');
-    for (const QByteArray &word : words) {
-        if (!word.isEmpty())
-            parts.append(word);
-    }
-    if (parts.size() != 3 || !parts.at(2).startsWith("HTTP/1.")) {
-        *errorStatus = 400;
-        return Parse::Bad;
-    }
-    request->method = parts.at(0);
-    request->target = parts.at(1);
-    request->httpVersion = parts.at(2);
-
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        if ((line.startsWith(' ') || line.startsWith('\t')) && !request->headers.isEmpty()) {
-            request->headers.last().second += ' ' + line.trimmed();
-            continue;
-        }
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0) {
-            *errorStatus = 400;
-            return Parse::Bad;
-        }
-        request->headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-    }
-
-    if (request->hasHeader("Transfer-Encoding")) {
-        *errorStatus = 501;
-        return Parse::Bad;
-    }
-    qint64 bodyLength = 0;
-    if (request->hasHeader("Content-Length")) {
-        bool ok = false;
-        bodyLength = request->header("Content-Length").toLongLong(&ok);
-        if (!ok || bodyLength < 0) {
-            *errorStatus = 400;
-            return Parse::Bad;
-        }
-        if (bodyLength > kMaxRequestBodyBytes) {
-            *errorStatus = 413;
-            return Parse::Bad;
-        }
-    }
-    const qint64 total = headEnd + separator + bodyLength;
-    if (m_buffer.size() < total)
-        return Parse::NeedMore;
-    request->body = m_buffer.mid(headEnd + separator, bodyLength);
-    m_buffer.remove(0, total);
-
-    fillTarget(request->target, request);
-    if (request->hasHeader("Via"))
-        request->viaProxy = true;
-    request->peerAddress = m_peerAddress;
-    request->peerPort = m_peerPort;
-    request->localPort = m_localPort;
-    request->connectionId = m_id;
-
-    const QByteArray connection = request->header("Connection");
-    if (request->httpVersion == "HTTP/1.0")
-        m_closeAfterResponse = !hasToken(connection, "keep-alive");
-    else
-        m_closeAfterResponse = hasToken(connection, "close");
-    return Parse::Complete;
 }
 
 void DemoConnection::answer(const CannedResponse &response)
@@ -304,43 +157,7 @@ void DemoConnection::deliver()
     }
 
     const qint64 bodySize = m_response.body.size();
-    const QByteArray reason = m_response.reason.isEmpty()
-                                  ? CannedResponse::standardReason(m_response.status)
-                                  : m_response.reason;
-    const QByteArray version = m_response.unframed ? "HTTP/1.0 " : "HTTP/1.1 ";
-    QByteArray head = version + QByteArray::number(m_response.status) + ' ' + reason + "\r\n";
-    bool hasType = false;
-    bool hasLength = false;
-    bool hasConnection = false;
-    for (const auto &header : std::as_const(m_response.headers)) {
-        head += header.first + ": " + header.second + "\r\n";
-        if (header.first.compare("Content-Type", Qt::CaseInsensitive) == 0)
-            hasType = true;
-        if (header.first.compare("Content-Length", Qt::CaseInsensitive) == 0 ||
-            header.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0)
-            hasLength = true;
-        if (header.first.compare("Connection", Qt::CaseInsensitive) == 0) {
-            hasConnection = true;
-            if (hasToken(header.second, "close"))
-                m_closeAfterResponse = true;
-        }
-    }
-    if (!hasType)
-        head += "Content-Type: text/plain\r\n";
-    if (hasLength || m_response.unframed) {
-        m_closeAfterResponse = true;
-    } else {
-        const qint64 announced =
-            m_response.contentLengthOverride >= 0 ? m_response.contentLengthOverride : bodySize;
-        head += "Content-Length: " + QByteArray::number(announced) + "\r\n";
-        if (announced != bodySize)
-            m_closeAfterResponse = true;
-    }
-    if (m_response.closeAfterBodyBytes >= 0 || m_response.resetAfterBody)
-        m_closeAfterResponse = true;
-    if (!hasConnection)
-        head += m_closeAfterResponse ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-    head += "\r\n";
+    const QByteArray head = ResponseHead::compose(m_response, &m_closeAfterResponse);
     m_socket->write(head);
 
     if (m_response.stallAfterHeaders) {

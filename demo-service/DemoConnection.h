@@ -43,18 +43,11 @@ private:
         Closing,
         Closed
     };
-    enum class Parse
-    {
-        NeedMore,
-        Complete,
-        Bad
-    };
 
     void onReadyRead();
     void onBytesWritten();
     void onDisconnected();
     void processBuffer();
-    Parse parseRequest(ReceivedRequest *request, int *errorStatus);
     void answer(const CannedResponse &response);
     void deliver();
     void writeBody();

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CannedResponse.h"
+#include "DemoAnswers.h"
 #include "ReceivedRequest.h"
 
 #include <QList>
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -79,27 +79,15 @@ signals:
     void requestReceived(const ReceivedRequest &request);
 
 private:
-    struct Account
-    {
-        QString password;
-        QStringList proxies;
-        QStringList authorizedIps;
-    };
-
     void acceptConnections();
     CannedResponse respond(const ReceivedRequest &request);
-    CannedResponse defaultResponse(const ReceivedRequest &request);
-    CannedResponse apiResponse(const ReceivedRequest &request);
-    CannedResponse logoResponse() const;
 
     // A QSslServer while listening for TLS.
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls = false;
     QList<DemoConnection *> m_connections;
     quint64 m_acceptedConnections = 0;
-    QMap<QString, Account> m_accounts;
-    QString m_reportedIp;
-    QString m_logoFile;
+    DemoAnswers m_answers;
     Handler m_handler;
     QList<ReceivedRequest> m_requests;
 };
