@@ -1,23 +1,16 @@
 #include "CommandLineClient.h"
 
+#include "AuthorizeCommand.h"
 #include "ClientConfig.h"
 #include "Credentials.h"
+#include "ListCommand.h"
+#include "MyIpCommand.h"
 #include "SafeText.h"
-#include "StopSignal.h"
+#include "TestCommand.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QTimer>
 #include <QUrl>
-
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -37,21 +30,6 @@ const auto credentialsHelp =
     u"(user name on the first line, password on the second; refused when other users can read\n"
     u"it, a check made on Unix only), or from a prompt when standard input is a terminal.\n"_s;
 
-void print(FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-bool stderrIsTerminal()
-{
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stderr));
-#else
-    return isatty(STDERR_FILENO);
-#endif
-}
-
 // An address the client can send requests to.
 bool isServiceUrl(const QString &text)
 {
@@ -62,24 +40,19 @@ bool isServiceUrl(const QString &text)
 
 } // namespace
 
-CommandLineClient::CommandLineClient()
-{
-    connect(&manager, &ProxyManager::authorizationEnded, this, &CommandLineClient::roundEnded);
-}
-
 int CommandLineClient::start(const QStringList &arguments)
 {
     const int status = parse(arguments);
     if (status >= 0)
         return status;
     if (command == u"list")
-        runList();
+        (new ListCommand(manager, output, this))->run();
     else if (command == u"myip")
-        runMyIp();
+        (new MyIpCommand(manager, output, this))->run();
     else if (command == u"test")
-        runTest();
+        (new TestCommand(manager, output, format, workingOnly, parallel, this))->run();
     else
-        runAuthorize();
+        (new AuthorizeCommand(manager, output, watch, intervalMs, this))->run();
     return -1;
 }
 
@@ -123,14 +96,14 @@ int CommandLineClient::parse(const QStringList &arguments)
     parser.addPositionalArgument(u"command"_s, u"list, myip, test or authorize"_s);
 
     auto usage = [this](const QString &message) {
-        printError(message % u" (see --help)"_s);
-        return int(UsageError);
+        output.error(message % u" (see --help)"_s);
+        return int(CliOutput::UsageError);
     };
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
-        print(stdout, parser.helpText());
-        return Done;
+        CliOutput::out(parser.helpText());
+        return CliOutput::Done;
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1)
@@ -191,179 +164,10 @@ int CommandLineClient::parse(const QStringList &arguments)
 
     const Credentials credentials = Credentials::obtain(parser.value(credentialsOption));
     if (!credentials.isValid()) {
-        printError(credentials.error);
-        return UsageError;
+        output.error(credentials.error);
+        return CliOutput::UsageError;
     }
-    password = credentials.password;
+    output.setSecret(credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
     return -1;
-}
-
-void CommandLineClient::runList()
-{
-    connect(&manager, &ProxyManager::listFailed, this, &CommandLineClient::failed);
-    connect(&manager, &ProxyManager::finishedGetProxies, this, [this] {
-        // A failure is followed by listFailed; a list that arrived always has an entry.
-        if (manager.proxies.isEmpty())
-            return;
-        QString out;
-        for (const QString &entry : std::as_const(manager.proxies))
-            out += SafeText::singleLine(entry) % u'\n';
-        print(stdout, out);
-        finish(Done);
-    });
-    manager.requestProxies();
-}
-
-void CommandLineClient::runMyIp()
-{
-    // setCredentials() already asked.
-    connect(&manager, &ProxyManager::myIpAnswered, this, [this](const QString &ip) {
-        print(stdout, ip % u'\n');
-        finish(Done);
-    });
-    connect(&manager, &ProxyManager::myIpFailed, this, &CommandLineClient::failed);
-}
-
-void CommandLineClient::runTest()
-{
-    showProgress = !workingOnly && stderrIsTerminal();
-    connect(&manager, &ProxyManager::listFailed, this, &CommandLineClient::failed);
-    connect(&manager, &ProxyManager::finishedTestingProxy, this, &CommandLineClient::testResult);
-    connect(&manager, &ProxyManager::finishedTest, this, &CommandLineClient::testsDone);
-    connect(&manager, &ProxyManager::finishedGetProxies, this, [this] {
-        if (manager.proxies.isEmpty())
-            return;
-        records = QList<TestRecord>(manager.proxies.size());
-        reported = QList<bool>(manager.proxies.size(), false);
-        manager.testConcurrency = parallel;
-        progress();
-        manager.startTesting();
-    });
-    manager.requestProxies();
-}
-
-void CommandLineClient::testResult(const QStringList &result)
-{
-    bool ok = false;
-    const int index = result.value(4).toInt(&ok);
-    if (!ok || index < 0 || index >= reported.size() || reported.at(index))
-        return;
-    reported[index] = true;
-    ++reportedCount;
-    records[index] = TestReport::recordOf(manager.proxies.at(index), result);
-    progress();
-}
-
-void CommandLineClient::progress()
-{
-    if (!showProgress)
-        return;
-    print(stderr, u"\rTested "_s % QString::number(reportedCount) % u" of "_s %
-                      QString::number(records.size()) % u' ');
-}
-
-void CommandLineClient::testsDone()
-{
-    if (showProgress)
-        print(stderr, u"\r"_s % QString(40, u' ') % u'\r');
-    if (workingOnly)
-        print(stdout, TestReport::working(records));
-    else if (format == u"csv")
-        print(stdout, TestReport::csv(records));
-    else if (format == u"json")
-        print(stdout, TestReport::json(records));
-    else
-        print(stdout, TestReport::text(records));
-    const bool anyWorking = std::any_of(records.cbegin(), records.cend(),
-                                        [](const TestRecord &r) { return r.code == u"0"; });
-    finish(anyWorking ? Done : NoWorkingEntry);
-}
-
-void CommandLineClient::runAuthorize()
-{
-    connect(&manager, &ProxyManager::myIpFailed, this, [this](ProxyManager::FailureKind kind) {
-        myIpFailedThisRound = true;
-        myIpFailureKind = kind;
-    });
-    connect(&manager, &ProxyManager::myIpAnswered, this, [this] { myIpFailedThisRound = false; });
-    if (watch) {
-        watchTimer = new QTimer(this);
-        watchTimer->setSingleShot(true);
-        watchTimer->setInterval(intervalMs);
-        connect(watchTimer, &QTimer::timeout, this, [this] {
-            roundInFlight = true;
-            manager.authorize();
-        });
-        auto *stop = new StopSignal(this);
-        connect(stop, &StopSignal::stopRequested, this, [this] { finish(Done); });
-    }
-    roundInFlight = true;
-    manager.authorize();
-}
-
-void CommandLineClient::roundEnded(ProxyManager::AuthorizationOutcome outcome,
-                                   const QStringList &ips, const QString &failure)
-{
-    // Only the client's own rounds count.
-    if (!roundInFlight)
-        return;
-    roundInFlight = false;
-    using Outcome = ProxyManager::AuthorizationOutcome;
-    if (!watch) {
-        if (outcome == Outcome::Failed) {
-            if (myIpFailedThisRound)
-                failed(myIpFailureKind, failure);
-            else {
-                printError(u"authorization failed: "_s % failure);
-                finish(AuthorizationFailed);
-            }
-            return;
-        }
-        QString out;
-        for (const QString &ip : ips)
-            out += SafeText::singleLine(ip) % u'\n';
-        print(stdout, out);
-        finish(Done);
-        return;
-    }
-
-    if (outcome == Outcome::Failed) {
-        printError(u"authorization failed: "_s % failure);
-    } else {
-        const QString ip = manager.myIp;
-        const bool changed = !lastIp.isEmpty() && lastIp != ip;
-        if (changed)
-            print(stdout, u"address changed from "_s % lastIp % u" to "_s % ip %
-                              (outcome == Outcome::Added ? u", authorized\n"_s
-                                                         : u", already authorized\n"_s));
-        else if (outcome == Outcome::Added)
-            print(stdout, u"address "_s % ip % u" was not authorized, authorized\n"_s);
-        lastIp = ip;
-    }
-    watchTimer->start();
-}
-
-int CommandLineClient::failed(ProxyManager::FailureKind kind, const QString &reason)
-{
-    printError(kind == ProxyManager::FailureKind::Unreachable
-                   ? u"cannot reach the service: "_s % reason
-                   : reason);
-    const int status = kind == ProxyManager::FailureKind::Unreachable ? Unreachable : ServiceError;
-    finish(status);
-    return status;
-}
-
-void CommandLineClient::finish(int status)
-{
-    QCoreApplication::exit(status);
-}
-
-void CommandLineClient::printError(const QString &message) const
-{
-    QString line = SafeText::singleLine(message, 400);
-    // The service's own error text could echo what it was sent.
-    if (!password.isEmpty())
-        line.replace(password, u"***"_s);
-    print(stderr, u"proxymanager-cli: "_s % line % u'\n');
 }

@@ -1,0 +1,80 @@
+#include "AuthorizeCommand.h"
+
+#include "CliOutput.h"
+#include "SafeText.h"
+#include "StopSignal.h"
+
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+AuthorizeCommand::AuthorizeCommand(ProxyManager &manager, const CliOutput &output, bool watch,
+                                   int intervalMs, QObject *parent)
+    : QObject(parent), manager(manager), output(output), watch(watch), intervalMs(intervalMs)
+{
+}
+
+void AuthorizeCommand::run()
+{
+    connect(&manager, &ProxyManager::authorizationEnded, this, &AuthorizeCommand::roundEnded);
+    connect(&manager, &ProxyManager::myIpFailed, this, [this](ProxyManager::FailureKind kind) {
+        myIpFailedThisRound = true;
+        myIpFailureKind = kind;
+    });
+    connect(&manager, &ProxyManager::myIpAnswered, this, [this] { myIpFailedThisRound = false; });
+    if (watch) {
+        watchTimer = new QTimer(this);
+        watchTimer->setSingleShot(true);
+        watchTimer->setInterval(intervalMs);
+        connect(watchTimer, &QTimer::timeout, this, [this] {
+            roundInFlight = true;
+            manager.authorize();
+        });
+        auto *stop = new StopSignal(this);
+        connect(stop, &StopSignal::stopRequested, this, [] { CliOutput::finish(CliOutput::Done); });
+    }
+    roundInFlight = true;
+    manager.authorize();
+}
+
+void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
+                                  const QStringList &ips, const QString &failure)
+{
+    // Only the client's own rounds count.
+    if (!roundInFlight)
+        return;
+    roundInFlight = false;
+    using Outcome = ProxyManager::AuthorizationOutcome;
+    if (!watch) {
+        if (outcome == Outcome::Failed) {
+            if (myIpFailedThisRound)
+                output.failed(myIpFailureKind, failure);
+            else {
+                output.error(u"authorization failed: "_s % failure);
+                CliOutput::finish(CliOutput::AuthorizationFailed);
+            }
+            return;
+        }
+        QString out;
+        for (const QString &ip : ips)
+            out += SafeText::singleLine(ip) % u'\n';
+        CliOutput::out(out);
+        CliOutput::finish(CliOutput::Done);
+        return;
+    }
+
+    if (outcome == Outcome::Failed) {
+        output.error(u"authorization failed: "_s % failure);
+    } else {
+        const QString ip = manager.myIp;
+        const bool changed = !lastIp.isEmpty() && lastIp != ip;
+        if (changed)
+            CliOutput::out(
+                u"address changed from "_s % lastIp % u" to "_s % ip %
+                (outcome == Outcome::Added ? u", authorized\n"_s : u", already authorized\n"_s));
+        else if (outcome == Outcome::Added)
+            CliOutput::out(u"address "_s % ip % u" was not authorized, authorized\n"_s);
+        lastIp = ip;
+    }
+    watchTimer->start();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ProxyManager.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CliOutput;
+class QTimer;
+
+// proxymanager-cli authorize: one round that adds this machine's address to the authorized list
+// when missing and prints the list; with watch, a round every interval until SIGTERM or SIGINT,
+// printing only changes and failures.
+class AuthorizeCommand : public QObject
+{
+    Q_OBJECT
+
+public:
+    AuthorizeCommand(ProxyManager &manager, const CliOutput &output, bool watch, int intervalMs,
+                     QObject *parent = nullptr);
+
+    void run();
+
+private:
+    void roundEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
+                    const QString &failure);
+
+    ProxyManager &manager;
+    const CliOutput &output;
+    const bool watch;
+    const int intervalMs;
+    bool roundInFlight = false;
+    QTimer *watchTimer = nullptr;
+    // The address of the last round that learned it, to report a change.
+    QString lastIp;
+    ProxyManager::FailureKind myIpFailureKind = ProxyManager::FailureKind::ServiceError;
+    bool myIpFailedThisRound = false;
+};

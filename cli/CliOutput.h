@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ProxyManager.h"
+
+#include <QString>
+
+// Where proxymanager-cli reports and how it ends: output on stdout, each failure as one line on
+// stderr that never shows the password, and an exit status that says what happened.
+class CliOutput
+{
+public:
+    enum ExitStatus
+    {
+        Done = 0,
+        NoWorkingEntry = 1,
+        UsageError = 2,
+        ServiceError = 3,
+        Unreachable = 4,
+        AuthorizationFailed = 5
+    };
+
+    // Masked in every error line from now on.
+    void setSecret(const QString &password) { secret = password; }
+
+    static void out(const QString &text);
+    // As given, for the progress line.
+    static void err(const QString &text);
+    static bool stderrIsTerminal();
+    void error(const QString &message) const;
+
+    // Ends the event loop with this status.
+    static void finish(int status);
+    // Reports a failed request and ends with the status its kind calls for, which it returns.
+    int failed(ProxyManager::FailureKind kind, const QString &reason) const;
+
+private:
+    QString secret;
+};

@@ -1,0 +1,22 @@
+#include "MyIpCommand.h"
+
+#include "CliOutput.h"
+#include "ProxyManager.h"
+
+MyIpCommand::MyIpCommand(ProxyManager &manager, const CliOutput &output, QObject *parent)
+    : QObject(parent), manager(manager), output(output)
+{
+}
+
+void MyIpCommand::run()
+{
+    // setCredentials() already asked.
+    connect(&manager, &ProxyManager::myIpAnswered, this, [](const QString &ip) {
+        CliOutput::out(ip % u'\n');
+        CliOutput::finish(CliOutput::Done);
+    });
+    connect(&manager, &ProxyManager::myIpFailed, this,
+            [this](ProxyManager::FailureKind kind, const QString &reason) {
+                output.failed(kind, reason);
+            });
+}
