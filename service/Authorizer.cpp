@@ -5,20 +5,18 @@
 
 #include <QHostAddress>
 #include <QNetworkReply>
+#include <QTimer>
 #include <QTimerEvent>
-#include <QUrl>
-#include <QUrlQuery>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using namespace ReplyBody;
 
 namespace {
 
-// Carries the wish for a report from a getauthips round to its setauthips reply.
-const char *const callEmitProperty = "pmCallEmit";
-// The list a setauthips request stores, for the round's outcome.
-const char *const ipsProperty = "pmIps";
-const char *const originProperty = "pmOrigin";
+// The number of the round a request belongs to.
+const char *const roundProperty = "pmRound";
 
 // Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
 // clean end of an unframed body, and also of a chunked one cut between chunks, without the
@@ -49,21 +47,12 @@ Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
 
 void Authorizer::authorize()
 {
-    ++roundsAwaitingMyIp;
-    manager.requestMyIp();
+    ask(Round(Origin::Caller, true, false, true));
 }
 
 void Authorizer::requestAuthIps(bool callEmit)
 {
-    sendAuthIpsRequest(callEmit, callEmit ? Origin::Button : Origin::Periodic);
-}
-
-void Authorizer::sendAuthIpsRequest(bool callEmit, Origin origin)
-{
-    QNetworkReply *reply =
-        api.send(ApiClient::Command::GetAuthIps, {{u"call_emit"_s, callEmit ? u"1"_s : u"0"_s}});
-    if (reply)
-        reply->setProperty(originProperty, int(origin));
+    ask(Round(callEmit ? Origin::Button : Origin::Periodic, callEmit));
 }
 
 void Authorizer::setAutoAuthorize(bool on)
@@ -72,45 +61,104 @@ void Authorizer::setAutoAuthorize(bool on)
         killTimer(authTimerId);
         authTimerId = 0;
     }
-    if (!on)
+    if (on) {
+        authTimerId = startTimer(manager.authPeriodMs);
+        periodicFailing = false;
+        ask(Round(Origin::SwitchOn));
         return;
-    authTimerId = startTimer(manager.authPeriodMs);
-    periodicFailing = false;
-    sendAuthIpsRequest(false, Origin::SwitchOn);
+    }
+    // Switched off: periodic rounds not yet started never send anything.
+    QList<Round> dropped;
+    for (qsizetype i = waiting.size() - 1; i >= 0; --i) {
+        if (waiting.at(i).origin == Origin::Periodic || waiting.at(i).origin == Origin::SwitchOn)
+            dropped.prepend(waiting.takeAt(i));
+    }
+    for (const Round &round : std::as_const(dropped))
+        emit authorizationEnded(Outcome::Failed, {}, u"periodic authorization was switched off"_s,
+                                round.origin);
 }
 
 void Authorizer::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == authTimerId && authTimerId != 0) {
-        manager.requestMyIp();
-        requestAuthIps(false);
-    }
+    if (event->timerId() == authTimerId && authTimerId != 0)
+        ask(Round(Origin::Periodic, false, true));
 }
 
-// A caller round waiting for the address goes on to read the list, or ends when the address
+void Authorizer::ask(const Round &round)
+{
+    if (round.origin == Origin::Periodic) {
+        if (current && current->origin == Origin::Periodic)
+            return;
+        for (Round &other : waiting) {
+            if (other.origin == Origin::Periodic) {
+                other.refreshesMyIp |= round.refreshesMyIp;
+                return;
+            }
+        }
+    }
+    waiting.append(round);
+    startNext();
+}
+
+void Authorizer::startNext()
+{
+    if (current || waiting.isEmpty())
+        return;
+    current = waiting.takeFirst();
+    current->number = ++roundsStarted;
+    if (current->readsAfterMyIp) {
+        awaitingMyIp = true;
+        manager.requestMyIp();
+        return;
+    }
+    // Both leave together: the list is judged with whatever address is known when it arrives.
+    if (current->refreshesMyIp)
+        manager.requestMyIp();
+    readList();
+}
+
+void Authorizer::readList()
+{
+    QNetworkReply *reply = api.send(ApiClient::Command::GetAuthIps,
+                                    {{u"call_emit"_s, current->callEmit ? u"1"_s : u"0"_s}});
+    if (reply) {
+        reply->setProperty(roundProperty, current->number);
+        return;
+    }
+    // Said from the event loop, as an answer would be.
+    QTimer::singleShot(0, this, [this, number = current->number] {
+        if (current && current->number == number)
+            endRound(Outcome::Failed, {}, u"not logged in"_s);
+    });
+}
+
+// A caller's round waiting for the address goes on to read the list, or ends when the address
 // is unknown.
 void Authorizer::myIpSettled(const QString &failure)
 {
     myIpFailure = failure;
-    if (roundsAwaitingMyIp == 0)
+    if (!awaitingMyIp)
         return;
-    --roundsAwaitingMyIp;
-    if (manager.myIp.isEmpty()) {
-        endRound(Outcome::Failed, {}, u"my IP address is not known ("_s % myIpFailure % u")"_s,
-                 Origin::Caller);
-        return;
-    }
-    sendAuthIpsRequest(true, Origin::Caller);
+    awaitingMyIp = false;
+    if (manager.myIp.isEmpty())
+        endRound(Outcome::Failed, {}, u"my IP address is not known ("_s % myIpFailure % u")"_s);
+    else
+        readList();
 }
 
-void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString &failure,
-                          Origin origin)
+void Authorizer::endRound(Outcome outcome, QStringList ips, const QString &failure)
 {
+    const Origin origin = current->origin;
+    current.reset();
     emit authorizationEnded(outcome, ips, failure, origin);
+    startNext();
 }
 
 void Authorizer::handleReply(ApiClient::Command command, QNetworkReply *reply)
 {
+    // Only the round out has requests out.
+    if (!current || reply->property(roundProperty).toULongLong() != current->number)
+        return;
     if (command == ApiClient::Command::GetAuthIps)
         handleAuthIps(reply);
     else if (command == ApiClient::Command::SetAuthIps)
@@ -119,9 +167,7 @@ void Authorizer::handleReply(ApiClient::Command command, QNetworkReply *reply)
 
 void Authorizer::handleAuthIps(QNetworkReply *reply)
 {
-    const bool callEmit =
-        QUrlQuery(reply->url()).queryItemValue(u"call_emit"_s, QUrl::FullyEncoded) == u"1";
-    const auto origin = Origin(reply->property(originProperty).toInt());
+    const bool callEmit = current->callEmit;
     const QString &myIp = manager.myIp;
     if (myIp.isEmpty()) {
         const QString reason = myIpFailure.isEmpty()
@@ -129,7 +175,7 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
                                    : u"my IP address is not known ("_s % myIpFailure % u")"_s;
         if (!callEmit)
             periodicRoundDone(reason);
-        endRound(Outcome::Failed, {}, reason, origin);
+        endRound(Outcome::Failed, {}, reason);
         return;
     }
     QString failure = ApiClient::failureOf(reply);
@@ -150,7 +196,7 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
             emit authorizeIpFailed(reason);
         else
             periodicRoundDone(reason);
-        endRound(Outcome::Failed, {}, reason, origin);
+        endRound(Outcome::Failed, {}, reason);
         return;
     }
 
@@ -160,22 +206,21 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         QNetworkReply *update =
             api.send(ApiClient::Command::SetAuthIps, {{u"ips"_s, ips.join(u',')}});
         if (update) {
-            update->setProperty(callEmitProperty, callEmit);
-            update->setProperty(ipsProperty, ips);
-            update->setProperty(originProperty, int(origin));
+            update->setProperty(roundProperty, current->number);
+            current->written = ips;
         }
         if (callEmit)
             emit finishedAuthorizeIp(ips);
         // Credentials cleared since the read: nothing was written.
         if (!update)
-            endRound(Outcome::Failed, {}, u"not logged in"_s, origin);
+            endRound(Outcome::Failed, {}, u"not logged in"_s);
         return;
     }
     if (!callEmit)
         periodicRoundDone({});
     if (callEmit)
         emit finishedAuthorizeIp(ips);
-    endRound(Outcome::AlreadyPresent, ips, {}, origin);
+    endRound(Outcome::AlreadyPresent, ips, {});
 }
 
 void Authorizer::handleSetAuthIps(QNetworkReply *reply)
@@ -183,17 +228,16 @@ void Authorizer::handleSetAuthIps(QNetworkReply *reply)
     QString failure = ApiClient::failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
     if (!failure.isEmpty())
         failure = u"the service did not store the new list ("_s % failure % u")"_s;
-    if (reply->property(callEmitProperty).toBool()) {
+    if (current->callEmit) {
         if (!failure.isEmpty())
             emit authorizeIpFailed(failure);
     } else {
         periodicRoundDone(failure);
     }
-    const auto origin = Origin(reply->property(originProperty).toInt());
     if (failure.isEmpty())
-        endRound(Outcome::Added, reply->property(ipsProperty).toStringList(), {}, origin);
+        endRound(Outcome::Added, current->written, {});
     else
-        endRound(Outcome::Failed, {}, failure, origin);
+        endRound(Outcome::Failed, {}, failure);
 }
 
 // Only while periodic authorization is on; a round that ends after it was switched off

@@ -3,16 +3,21 @@
 #include "ApiClient.h"
 #include "ProxyManager.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class QNetworkReply;
 class QTimerEvent;
 
 // Keeps the user's address on the account's authorized list: reads the list, writes it back
 // with the address added when it is missing, on request and on a timer while periodic rounds
-// are on, and reports each round.
+// are on, and reports each round. Rounds run one at a time, so that none reads or writes a list
+// that another is changing: one asked for meanwhile waits, a periodic one joins a periodic
+// round already out or waiting.
 class Authorizer : public QObject
 {
     Q_OBJECT
@@ -42,11 +47,34 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    void sendAuthIpsRequest(bool callEmit, Origin origin);
+    struct Round
+    {
+        explicit Round(Origin origin = Origin::Button, bool callEmit = false,
+                       bool refreshesMyIp = false, bool readsAfterMyIp = false)
+            : origin(origin), callEmit(callEmit), refreshesMyIp(refreshesMyIp),
+              readsAfterMyIp(readsAfterMyIp)
+        {
+        }
+
+        Origin origin;
+        // Reports through finishedAuthorizeIp and authorizeIpFailed, not the periodic reports.
+        bool callEmit;
+        // The tick asks for the address beside the list, a caller before it.
+        bool refreshesMyIp;
+        bool readsAfterMyIp;
+        quint64 number = 0;
+        // What the setauthips request stores.
+        QStringList written;
+    };
+
+    void ask(const Round &round);
+    void startNext();
+    void readList();
     void handleReply(ApiClient::Command command, QNetworkReply *reply);
     void handleAuthIps(QNetworkReply *reply);
     void handleSetAuthIps(QNetworkReply *reply);
-    void endRound(Outcome outcome, const QStringList &ips, const QString &failure, Origin origin);
+    // ips by value: it may be the ending round's own list.
+    void endRound(Outcome outcome, QStringList ips, const QString &failure);
     void periodicRoundDone(const QString &failure);
 
     ProxyManager &manager;
@@ -55,6 +83,8 @@ private:
     bool periodicFailing = false;
     // Why myIp is empty, for the rounds' reports.
     QString myIpFailure;
-    // Caller rounds waiting for the address before they read the list.
-    int roundsAwaitingMyIp = 0;
+    std::optional<Round> current;
+    QList<Round> waiting;
+    quint64 roundsStarted = 0;
+    bool awaitingMyIp = false;
 };
