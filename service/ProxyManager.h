@@ -5,14 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+class ApiClient;
+class Authorizer;
 class ProxyTester;
-class QNetworkAccessManager;
 class QNetworkReply;
-class QTimerEvent;
 
-// The one client of the proxy service and of the ping page. Service requests go through one
-// access manager of their own, never through a proxy under test, and their replies are
-// dispatched in finished(); the tests of the proxies are run by a ProxyTester.
+// The one client of the proxy service and of the ping page. Service requests go through an
+// ApiClient, never through a proxy under test; the authorization rounds are run by an
+// Authorizer and the tests of the proxies by a ProxyTester.
 class ProxyManager : public QObject
 {
     Q_OBJECT
@@ -115,46 +115,15 @@ signals:
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
                             const QString &failure, ProxyManager::AuthorizationOrigin origin);
 
-protected:
-    void timerEvent(QTimerEvent *event) override;
-
-private slots:
-    void finished(QNetworkReply *reply);
-
 private:
-    enum class ApiCommand
-    {
-        List,
-        GetMyIp,
-        GetAuthIps,
-        SetAuthIps
-    };
-
-    QNetworkReply *sendApiRequest(ApiCommand command, const QList<QPair<QString, QString>> &extra);
-    QString failureOf(QNetworkReply *reply) const;
-    QString failureOf(QNetworkReply *reply, const QString &firstLine) const;
-    static FailureKind failureKindOf(QNetworkReply *reply);
-    void endRound(AuthorizationOutcome outcome, const QStringList &ips, const QString &failure,
-                  AuthorizationOrigin origin);
-    void sendAuthIpsRequest(bool callEmit, AuthorizationOrigin origin);
     void myIpDone(FailureKind kind);
-
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);
-    void handleAuthIps(QNetworkReply *reply);
-    void handleSetAuthIps(QNetworkReply *reply);
 
-    void periodicRoundDone(const QString &failure);
-
-    QString user;
-    QString pass;
-    QNetworkAccessManager *network = nullptr;
+    ApiClient *api = nullptr;
+    Authorizer *authorizer = nullptr;
     ProxyTester *tester = nullptr;
-    int authTimerId = 0;
-    bool periodicFailing = false;
-    // Why myIp is empty, for the periodic rounds' report.
+    // Why myIp is empty.
     QString myIpFailure;
     int myIpRequestsOut = 0;
-    // Caller rounds waiting for the address before they read the list.
-    int roundsAwaitingMyIp = 0;
 };

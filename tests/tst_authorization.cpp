@@ -91,9 +91,13 @@ private slots:
                 u"Authorizing my IP failed: the service did not store the new list (ERROR: list "
                 u"too long)\n"_s,
             u"10.1.1.1"_s, u"setauthips"_s);
+        // No canned answer: the button's round reads the list the periodic round wrote.
+        const QStringList joined{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s};
+        row("fixture's own answers", ok({}), joined, shown(joined), u"10.1.1.1"_s, QString());
     }
     // The button's round reads the list with the user's credentials, adds the user's address
-    // when missing and shows the list; a silent periodic round goes first.
+    // when missing and shows the list; a silent periodic round goes first, and the button's
+    // sends nothing until it has ended.
     void buttonRound()
     {
         QFETCH(QString, command);
@@ -110,15 +114,18 @@ private slots:
         answerWith(command, response);
         // Each round ends once what it sent has been answered.
         int ended = 0;
+        qsizetype readsAtFirstEnd = 0;
         QStringList storedAtEnd;
         connect(manager, &ProxyManager::authorizationEnded, this, [&] {
-            ++ended;
+            if (++ended == 1)
+                readsAtFirstEnd = commands().count(u"getauthips"_s);
             storedAtEnd = env.service.authorizedIps(TestEnvironment::demoUser());
         });
         const qsizetype before = client->log().size();
         manager->requestAuthIps(false);
         client->click("bAuthIp");
         QTRY_COMPARE_WITH_TIMEOUT(ended, 2, 10000);
+        QCOMPARE(readsAtFirstEnd, 1);
         QCOMPARE(client->log().mid(before), logged);
         bool buttonRead = false;
         for (const ReceivedRequest &r : env.service.requestsFor(u"/api"_s))

@@ -1,0 +1,140 @@
+#include "ApiClient.h"
+
+#include "ReplyBody.h"
+#include "SafeText.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+#if QT_CONFIG(ssl)
+#include <QSslError>
+#endif
+
+#include <algorithm>
+#include <iterator>
+
+using namespace Qt::StringLiterals;
+using namespace ReplyBody;
+
+namespace {
+
+const QString commandWords[] = {u"list"_s, u"getmyip"_s, u"getauthips"_s, u"setauthips"_s};
+const char *const timedOutProperty = "pmTimedOut";
+const char *const tlsErrorProperty = "pmTlsError";
+
+QString encoded(const QString &value, const QByteArray &keep = {})
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, keep));
+}
+
+} // namespace
+
+ApiClient::ApiClient(ProxyManager &manager)
+    : QObject(&manager), manager(manager), network(new QNetworkAccessManager(this))
+{
+    // Redirects are answers of their own: following one would carry the credentials elsewhere.
+    network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    connect(network, &QNetworkAccessManager::finished, this, &ApiClient::finished);
+}
+
+void ApiClient::setCredentials(const QString &user, const QString &pass)
+{
+    this->user = user;
+    this->pass = pass;
+}
+
+QNetworkReply *ApiClient::send(Command command, const QList<QPair<QString, QString>> &extra)
+{
+    if (user.isEmpty() || pass.isEmpty())
+        return nullptr;
+
+    // Credentials are query values: "&", "#", "+" or "%" in them must not change the query.
+    QString text = manager.apiUrl % u"?user="_s % encoded(user) % u"&pass="_s % encoded(pass) %
+                   u"&command="_s % commandWords[int(command)];
+    for (const auto &[key, value] : extra)
+        text += u'&' % key % u'=' % encoded(value, ",:");
+
+    // API traffic never goes through a proxy, whatever the system's settings.
+    network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    QNetworkReply *reply = network->get(QNetworkRequest(QUrl(text, QUrl::TolerantMode)));
+    limitSize(reply, ProxyManager::maxApiReplyBytes);
+#if QT_CONFIG(ssl)
+    // The reply's own error text only says that the handshake failed, not why.
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError> &errors) {
+        if (!errors.isEmpty())
+            reply->setProperty(tlsErrorProperty, errors.first().errorString());
+    });
+#endif
+    // A whole-request deadline: a server that drips bytes must not hold a request forever.
+    QTimer::singleShot(manager.apiTimeoutMs, reply, [reply] {
+        reply->setProperty(timedOutProperty, true);
+        reply->abort();
+    });
+    return reply;
+}
+
+bool ApiClient::isTimedOut(QNetworkReply *reply)
+{
+    return reply->property(timedOutProperty).toBool();
+}
+
+QString ApiClient::failureOf(QNetworkReply *reply)
+{
+    if (isTimedOut(reply))
+        return u"no response from server (timed out)"_s;
+    if (isTooLarge(reply))
+        return u"the answer is too large"_s;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        const QString reason = QString::fromLatin1(
+            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+        return SafeText::singleLine(
+            QString(u"HTTP "_s % QString::number(status.toInt()) % u' ' % reason).trimmed());
+    }
+    if (reply->error() == QNetworkReply::NoError)
+        return {};
+    if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+        QString why = reply->property(tlsErrorProperty).toString();
+        if (why.isEmpty())
+            why = reply->errorString();
+        if (!why.isEmpty())
+            why[0] = why[0].toLower();
+        return SafeText::singleLine(u"TLS handshake failed: "_s % why);
+    }
+    QString text = reply->errorString();
+    for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded})
+        text.replace(reply->url().toString(format), reply->url().toString(QUrl::RemoveQuery));
+    return SafeText::singleLine(text);
+}
+
+ProxyManager::FailureKind ApiClient::failureKindOf(QNetworkReply *reply)
+{
+    using Kind = ProxyManager::FailureKind;
+    if (isTimedOut(reply))
+        return Kind::Unreachable;
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() || isTooLarge(reply) ||
+        reply->error() == QNetworkReply::NoError)
+        return Kind::ServiceError;
+    return Kind::Unreachable;
+}
+
+QString ApiClient::failureOf(QNetworkReply *reply, const QString &firstLine)
+{
+    const QString failure = failureOf(reply);
+    return failure.isEmpty() && firstLine.contains(u"ERROR") ? SafeText::singleLine(firstLine)
+                                                             : failure;
+}
+
+void ApiClient::finished(QNetworkReply *reply)
+{
+    const QString command =
+        QUrlQuery(reply->url()).queryItemValue(u"command"_s, QUrl::FullyEncoded);
+    const auto *word = std::find(std::begin(commandWords), std::end(commandWords), command);
+    if (word != std::end(commandWords))
+        emit replied(Command(word - std::begin(commandWords)), reply);
+    reply->deleteLater();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ProxyManager.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The service's API: builds each request with the credentials, sends it directly (never through
+// a proxy) with a deadline, tells each reply's command from its URL and says why a reply failed.
+class ApiClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Command
+    {
+        List,
+        GetMyIp,
+        GetAuthIps,
+        SetAuthIps
+    };
+
+    // The manager's apiUrl and apiTimeoutMs are read at each request.
+    explicit ApiClient(ProxyManager &manager);
+
+    void setCredentials(const QString &user, const QString &pass);
+    // Null, and nothing sent, unless both credentials are set.
+    QNetworkReply *send(Command command, const QList<QPair<QString, QString>> &extra = {});
+
+    // Empty when the reply succeeded; otherwise what failed, without the request's URL,
+    // which holds the credentials.
+    static QString failureOf(QNetworkReply *reply);
+    // A failed request, or the service's own refusal on the first line of a successful one.
+    static QString failureOf(QNetworkReply *reply, const QString &firstLine);
+    // Only for a failed reply: whether the service answered at all.
+    static ProxyManager::FailureKind failureKindOf(QNetworkReply *reply);
+    static bool isTimedOut(QNetworkReply *reply);
+
+signals:
+    // Each reply once, then it is released; one with no known command is released unread.
+    void replied(ApiClient::Command command, QNetworkReply *reply);
+
+private:
+    void finished(QNetworkReply *reply);
+
+    const ProxyManager &manager;
+    QString user;
+    QString pass;
+    QNetworkAccessManager *network = nullptr;
+};

@@ -1,0 +1,256 @@
+#include "Authorizer.h"
+
+#include "AuthorizedIpList.h"
+#include "ReplyBody.h"
+
+#include <QHostAddress>
+#include <QNetworkReply>
+#include <QTimer>
+#include <QTimerEvent>
+
+#include <utility>
+
+using namespace Qt::StringLiterals;
+using namespace ReplyBody;
+
+namespace {
+
+// The number of the round a request belongs to.
+const char *const roundProperty = "pmRound";
+
+// Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
+// clean end of an unframed body, and also of a chunked one cut between chunks, without the
+// last chunk: those count as whole only when they end with a line end.
+bool hasLength(QNetworkReply *reply)
+{
+    return reply->hasRawHeader("Content-Length");
+}
+
+// A body cut short of its Content-Length: the access manager reports it after a clean close,
+// not after a reset.
+bool isShort(QNetworkReply *reply, qsizetype received)
+{
+    if (!reply->hasRawHeader("Content-Length") || reply->hasRawHeader("Content-Encoding"))
+        return false;
+    bool ok = false;
+    const qint64 announced = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    return ok && received < announced;
+}
+
+} // namespace
+
+Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
+    : QObject(&manager), manager(manager), api(api)
+{
+    connect(&api, &ApiClient::replied, this, &Authorizer::handleReply);
+}
+
+void Authorizer::authorize()
+{
+    ask(Round(Origin::Caller, true, false, true));
+}
+
+void Authorizer::requestAuthIps(bool callEmit)
+{
+    ask(Round(callEmit ? Origin::Button : Origin::Periodic, callEmit));
+}
+
+void Authorizer::setAutoAuthorize(bool on)
+{
+    if (authTimerId != 0) {
+        killTimer(authTimerId);
+        authTimerId = 0;
+    }
+    if (on) {
+        authTimerId = startTimer(manager.authPeriodMs);
+        periodicFailing = false;
+        ask(Round(Origin::SwitchOn));
+        return;
+    }
+    // Switched off: periodic rounds not yet started never send anything.
+    QList<Round> dropped;
+    for (qsizetype i = waiting.size() - 1; i >= 0; --i) {
+        if (waiting.at(i).origin == Origin::Periodic || waiting.at(i).origin == Origin::SwitchOn)
+            dropped.prepend(waiting.takeAt(i));
+    }
+    for (const Round &round : std::as_const(dropped))
+        emit authorizationEnded(Outcome::Failed, {}, u"periodic authorization was switched off"_s,
+                                round.origin);
+}
+
+void Authorizer::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == authTimerId && authTimerId != 0)
+        ask(Round(Origin::Periodic, false, true));
+}
+
+void Authorizer::ask(const Round &round)
+{
+    if (round.origin == Origin::Periodic) {
+        if (current && current->origin == Origin::Periodic)
+            return;
+        for (Round &other : waiting) {
+            if (other.origin == Origin::Periodic) {
+                other.refreshesMyIp |= round.refreshesMyIp;
+                return;
+            }
+        }
+    }
+    waiting.append(round);
+    startNext();
+}
+
+void Authorizer::startNext()
+{
+    if (current || waiting.isEmpty())
+        return;
+    current = waiting.takeFirst();
+    current->number = ++roundsStarted;
+    if (current->readsAfterMyIp) {
+        awaitingMyIp = true;
+        manager.requestMyIp();
+        return;
+    }
+    // Both leave together: the list is judged with whatever address is known when it arrives.
+    if (current->refreshesMyIp)
+        manager.requestMyIp();
+    readList();
+}
+
+void Authorizer::readList()
+{
+    QNetworkReply *reply = api.send(ApiClient::Command::GetAuthIps,
+                                    {{u"call_emit"_s, current->callEmit ? u"1"_s : u"0"_s}});
+    if (reply) {
+        reply->setProperty(roundProperty, current->number);
+        return;
+    }
+    // Said from the event loop, as an answer would be.
+    QTimer::singleShot(0, this, [this, number = current->number] {
+        if (current && current->number == number)
+            endRound(Outcome::Failed, {}, u"not logged in"_s);
+    });
+}
+
+// A caller's round waiting for the address goes on to read the list, or ends when the address
+// is unknown.
+void Authorizer::myIpSettled(const QString &failure)
+{
+    myIpFailure = failure;
+    if (!awaitingMyIp)
+        return;
+    awaitingMyIp = false;
+    if (manager.myIp.isEmpty())
+        endRound(Outcome::Failed, {}, u"my IP address is not known ("_s % myIpFailure % u")"_s);
+    else
+        readList();
+}
+
+void Authorizer::endRound(Outcome outcome, QStringList ips, const QString &failure)
+{
+    const Origin origin = current->origin;
+    current.reset();
+    emit authorizationEnded(outcome, ips, failure, origin);
+    startNext();
+}
+
+void Authorizer::handleReply(ApiClient::Command command, QNetworkReply *reply)
+{
+    // Only the round out has requests out.
+    if (!current || reply->property(roundProperty).toULongLong() != current->number)
+        return;
+    if (command == ApiClient::Command::GetAuthIps)
+        handleAuthIps(reply);
+    else if (command == ApiClient::Command::SetAuthIps)
+        handleSetAuthIps(reply);
+}
+
+void Authorizer::handleAuthIps(QNetworkReply *reply)
+{
+    const bool callEmit = current->callEmit;
+    const QString &myIp = manager.myIp;
+    if (myIp.isEmpty()) {
+        const QString reason = myIpFailure.isEmpty()
+                                   ? u"my IP address is not known"_s
+                                   : u"my IP address is not known ("_s % myIpFailure % u")"_s;
+        if (!callEmit)
+            periodicRoundDone(reason);
+        endRound(Outcome::Failed, {}, reason);
+        return;
+    }
+    QString failure = ApiClient::failureOf(reply);
+    AuthorizedIpList list;
+    if (failure.isEmpty()) {
+        const QByteArray body = readAll(reply);
+        // The setauthips list replaces the account's whole list: only a read that is whole and
+        // understood line by line may lead to one, or other addresses would be lost or garbage
+        // stored.
+        if (isShort(reply, body.size()))
+            failure = u"the answer was cut off"_s;
+        else
+            failure = (list = AuthorizedIpList::parse(body, hasLength(reply))).problem;
+    }
+    if (!failure.isEmpty()) {
+        const QString reason = u"could not read the authorized IP addresses ("_s % failure % u")"_s;
+        if (callEmit)
+            emit authorizeIpFailed(reason);
+        else
+            periodicRoundDone(reason);
+        endRound(Outcome::Failed, {}, reason);
+        return;
+    }
+
+    QStringList ips = list.entries;
+    if (!list.holds(QHostAddress(myIp))) {
+        ips.prepend(myIp);
+        QNetworkReply *update =
+            api.send(ApiClient::Command::SetAuthIps, {{u"ips"_s, ips.join(u',')}});
+        if (update) {
+            update->setProperty(roundProperty, current->number);
+            current->written = ips;
+        }
+        if (callEmit)
+            emit finishedAuthorizeIp(ips);
+        // Credentials cleared since the read: nothing was written.
+        if (!update)
+            endRound(Outcome::Failed, {}, u"not logged in"_s);
+        return;
+    }
+    if (!callEmit)
+        periodicRoundDone({});
+    if (callEmit)
+        emit finishedAuthorizeIp(ips);
+    endRound(Outcome::AlreadyPresent, ips, {});
+}
+
+void Authorizer::handleSetAuthIps(QNetworkReply *reply)
+{
+    QString failure = ApiClient::failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
+    if (!failure.isEmpty())
+        failure = u"the service did not store the new list ("_s % failure % u")"_s;
+    if (current->callEmit) {
+        if (!failure.isEmpty())
+            emit authorizeIpFailed(failure);
+    } else {
+        periodicRoundDone(failure);
+    }
+    if (failure.isEmpty())
+        endRound(Outcome::Added, current->written, {});
+    else
+        endRound(Outcome::Failed, {}, failure);
+}
+
+// Only while periodic authorization is on; a round that ends after it was switched off
+// reports nothing.
+void Authorizer::periodicRoundDone(const QString &failure)
+{
+    if (authTimerId == 0)
+        return;
+    if (failure.isEmpty() && periodicFailing) {
+        periodicFailing = false;
+        emit periodicAuthorizationRecovered();
+    } else if (!failure.isEmpty() && !periodicFailing) {
+        periodicFailing = true;
+        emit periodicAuthorizationFailed(failure);
+    }
+}
