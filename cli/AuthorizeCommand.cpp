@@ -1,7 +1,6 @@
 #include "AuthorizeCommand.h"
 
 #include "CliOutput.h"
-#include "SafeText.h"
 #include "StopSignal.h"
 
 #include <QTimer>
@@ -57,7 +56,7 @@ void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
         }
         QString out;
         for (const QString &ip : ips)
-            out += SafeText::singleLine(ip) % u'\n';
+            out += output.line(ip) % u'\n';
         CliOutput::out(out);
         CliOutput::finish(CliOutput::Done);
         return;
@@ -66,7 +65,7 @@ void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
     if (outcome == Outcome::Failed) {
         output.error(u"authorization failed: "_s % failure);
     } else {
-        const QString ip = manager.myIp;
+        const QString ip = output.line(manager.myIp);
         const bool changed = !lastIp.isEmpty() && lastIp != ip;
         if (changed)
             CliOutput::out(

@@ -43,13 +43,15 @@ bool CliOutput::stderrIsTerminal()
 #endif
 }
 
+QString CliOutput::line(const QString &text, int maxChars) const
+{
+    return SafeText::singleLine(secrets.masked(text), maxChars);
+}
+
 void CliOutput::error(const QString &message) const
 {
-    QString line = SafeText::singleLine(message, 400);
     // The service's own error text could echo what it was sent.
-    if (!secret.isEmpty())
-        line.replace(secret, u"***"_s);
-    print(stderr, u"proxymanager-cli: "_s % line % u'\n');
+    print(stderr, u"proxymanager-cli: "_s % line(message, 400) % u'\n');
 }
 
 void CliOutput::finish(int status)

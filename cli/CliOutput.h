@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProxyManager.h"
+#include "SecretMask.h"
 
 #include <QString>
 
@@ -19,13 +20,20 @@ public:
         AuthorizationFailed = 5
     };
 
-    // Masked in every error line from now on.
-    void setSecret(const QString &password) { secret = password; }
+    // Masked in every line from now on.
+    void setCredentials(const QString &user, const QString &password)
+    {
+        secrets = SecretMask(user, password);
+    }
+    const SecretMask &mask() const { return secrets; }
+    // Text from the service, fit for one line of output: masked first, then cut.
+    QString line(const QString &text, int maxChars = 200) const;
 
     static void out(const QString &text);
     // As given, for the progress line.
     static void err(const QString &text);
     static bool stderrIsTerminal();
+    // One line on stderr; a failure, or the news that things work again.
     void error(const QString &message) const;
 
     // Ends the event loop with this status.
@@ -34,5 +42,5 @@ public:
     int failed(ProxyManager::FailureKind kind, const QString &reason) const;
 
 private:
-    QString secret;
+    SecretMask secrets;
 };

@@ -167,7 +167,7 @@ int CommandLineClient::parse(const QStringList &arguments)
         output.error(credentials.error);
         return CliOutput::UsageError;
     }
-    output.setSecret(credentials.password);
+    output.setCredentials(credentials.user, credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
     return -1;
 }

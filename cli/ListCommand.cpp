@@ -2,7 +2,6 @@
 
 #include "CliOutput.h"
 #include "ProxyManager.h"
-#include "SafeText.h"
 
 ListCommand::ListCommand(ProxyManager &manager, const CliOutput &output, QObject *parent)
     : QObject(parent), manager(manager), output(output)
@@ -21,7 +20,7 @@ void ListCommand::run()
             return;
         QString out;
         for (const QString &entry : std::as_const(manager.proxies))
-            out += SafeText::singleLine(entry) % u'\n';
+            out += output.line(entry) % u'\n';
         CliOutput::out(out);
         CliOutput::finish(CliOutput::Done);
     });

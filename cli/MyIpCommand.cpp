@@ -11,8 +11,8 @@ MyIpCommand::MyIpCommand(ProxyManager &manager, const CliOutput &output, QObject
 void MyIpCommand::run()
 {
     // setCredentials() already asked.
-    connect(&manager, &ProxyManager::myIpAnswered, this, [](const QString &ip) {
-        CliOutput::out(ip % u'\n');
+    connect(&manager, &ProxyManager::myIpAnswered, this, [this](const QString &ip) {
+        CliOutput::out(output.line(ip) % u'\n');
         CliOutput::finish(CliOutput::Done);
     });
     connect(&manager, &ProxyManager::myIpFailed, this,

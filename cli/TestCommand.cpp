@@ -43,7 +43,7 @@ void TestCommand::testResult(const QStringList &result)
         return;
     reported[index] = true;
     ++reportedCount;
-    records[index] = TestReport::recordOf(manager.proxies.at(index), result);
+    records[index] = TestReport::recordOf(manager.proxies.at(index), result, output.mask());
     progress();
 }
 

@@ -2,6 +2,7 @@
 
 #include "ProxyTester.h"
 #include "SafeText.h"
+#include "SecretMask.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,19 +34,24 @@ QString csvField(const QString &field)
 
 } // namespace
 
-TestRecord TestReport::recordOf(const QString &entry, const QStringList &result)
+TestRecord TestReport::recordOf(const QString &entry, const QStringList &result,
+                                const SecretMask &mask)
 {
+    // The list and the proxies' pages are untrusted: one bounded line each, masked before the
+    // cut.
+    const auto line = [&mask](const QString &text) {
+        return SafeText::singleLine(mask.masked(text));
+    };
     TestRecord record;
-    // The list and the proxies' pages are untrusted: one bounded line each.
-    record.entry = SafeText::singleLine(entry);
-    record.host = SafeText::singleLine(result.value(0));
-    record.port = SafeText::singleLine(result.value(1));
+    record.entry = line(entry);
+    record.host = line(result.value(0));
+    record.port = line(result.value(1));
     record.code = result.value(2);
     const int code = record.code.toInt();
     record.outcome = ProxyTester::outcomeName(code);
     record.ms = result.value(3).toInt();
     // An error page: its first line, which is often its status.
-    const QString extra = result.value(5);
+    const QString extra = mask.masked(result.value(5));
     const QString firstLine = extra.trimmed().section(u'\n', 0, 0);
     record.detail = SafeText::singleLine(code == 3 ? firstLine : extra);
     return record;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class SecretMask;
+
 // One entry's test result as the command-line client prints it.
 struct TestRecord
 {
@@ -20,8 +22,10 @@ struct TestRecord
 class TestReport
 {
 public:
-    // The tester's result (host, port, status, ms, index and, for some, a text) of that entry.
-    static TestRecord recordOf(const QString &entry, const QStringList &result);
+    // The tester's result (host, port, status, ms, index and, for some, a text) of that entry;
+    // the texts masked.
+    static TestRecord recordOf(const QString &entry, const QStringList &result,
+                               const SecretMask &mask);
 
     static QString text(const QList<TestRecord> &records);
     static QString csv(const QList<TestRecord> &records);

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -69,7 +70,7 @@ private slots:
         // Setup: "fail COMMAND": the service answers it with HTTP 500; "present": the address is
         // authorized already; "nothing works": no entry of the list works; "env", "file", "shared
         // file", "none": where the credentials come from, those of an account with odd characters
-        // in both.
+        // in both; "echo": those from the environment, echoed by the service's refusal.
         const auto row = [](const char *name, const QString &arguments, const QString &setup,
                             int status, const QString &out, const QString &err = {},
                             int setRequests = 0) {
@@ -88,6 +89,8 @@ private slots:
             u"could not read"_s);
         row("write not stored", u"authorize"_s, u"fail setauthips"_s, 5, {}, u"did not store"_s, 1);
         row("address unknown", u"authorize"_s, u"fail getmyip"_s, 3, {}, u"not known"_s);
+        row("echoed secrets", u"myip"_s, u"echo"_s, 3, {},
+            u"name=odd user pass=*** enc=*** low=*** b64=*** end"_s);
         row("unreachable", u"list --api-url "_s + closed, {}, 4, {}, u"cannot reach the service"_s);
         row("unknown command, line separators", u"ls\u2028i\u2029t"_s, {}, 2, {},
             u"unknown command: ls i t"_s);
@@ -124,18 +127,26 @@ private slots:
             env.service.setProxies(TestEnvironment::demoUser(), {env.closedEntry(), u"x"_s});
         if (setup.startsWith(u"fail "))
             answerWith(setup.mid(5), CannedResponse::withStatus(500, "10.9.9.9\n"));
+        const QByteArray encoded = QUrl::toPercentEncoding(password);
+        const QByteArray basic = (user % u':' % password).toUtf8().toBase64();
+        if (setup == u"echo")
+            answerWith(u"getmyip"_s,
+                       CannedResponse::withStatus(
+                           200, "ERROR: bad login name=" + user.toUtf8() +
+                                    " pass=" + password.toUtf8() + " enc=" + encoded +
+                                    " low=" + encoded.toLower() + " b64=" + basic + " end\n"));
         QStringList argv = arguments.split(u' ');
         QProcessEnvironment environment; // empty: the demo account's credentials
         QTemporaryDir dir;
-        if (QStringList{u"env"_s, u"user only"_s, u"file"_s, u"shared file"_s, u"none"_s}.contains(
-                setup)) {
+        if (QStringList{u"env"_s, u"echo"_s, u"user only"_s, u"file"_s, u"shared file"_s, u"none"_s}
+                .contains(setup)) {
             environment = QProcessEnvironment::systemEnvironment();
             environment.remove(u"PROXYMANAGER_USER"_s);
             environment.remove(u"PROXYMANAGER_PASSWORD"_s);
         }
-        if (setup == u"env" || setup == u"user only")
+        if (setup == u"env" || setup == u"echo" || setup == u"user only")
             environment.insert(u"PROXYMANAGER_USER"_s, user);
-        if (setup == u"env") {
+        if (setup == u"env" || setup == u"echo") {
             environment.insert(u"PROXYMANAGER_PASSWORD"_s, password);
         } else if (setup.endsWith(u"file")) {
             QFile file(dir.filePath(u"credentials"_s));
@@ -157,6 +168,8 @@ private slots:
             QCOMPARE(result.err.count(QRegularExpression(u"[\n\u2028\u2029]"_s)), 1);
             QVERIFY(!result.err.contains(TestEnvironment::demoPassword()));
             QVERIFY(!result.err.contains(password));
+            QVERIFY(!result.err.contains(QString::fromLatin1(encoded)));
+            QVERIFY(!result.err.contains(QString::fromLatin1(basic)));
             QVERIFY(!result.err.contains(u"user="_s));
         }
         // A usage error never reaches the service.
