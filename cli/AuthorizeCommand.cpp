@@ -63,8 +63,13 @@ void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
     }
 
     if (outcome == Outcome::Failed) {
-        output.error(u"authorization failed: "_s % failure);
+        if (!failing)
+            output.error(u"authorization failed: "_s % failure);
+        failing = true;
     } else {
+        if (failing)
+            output.error(u"authorization works again"_s);
+        failing = false;
         const QString ip = output.line(manager.myIp);
         const bool changed = !lastIp.isEmpty() && lastIp != ip;
         if (changed)

@@ -11,7 +11,7 @@ class QTimer;
 
 // proxymanager-cli authorize: one round that adds this machine's address to the authorized list
 // when missing and prints the list; with watch, a round every interval until SIGTERM or SIGINT,
-// printing only changes and failures.
+// printing only changes, and one line when rounds start failing and one when they work again.
 class AuthorizeCommand : public QObject
 {
     Q_OBJECT
@@ -34,6 +34,8 @@ private:
     QTimer *watchTimer = nullptr;
     // The address of the last round that learned it, to report a change.
     QString lastIp;
+    // A failing streak is reported once, not each round of it.
+    bool failing = false;
     ProxyManager::FailureKind myIpFailureKind = ProxyManager::FailureKind::ServiceError;
     bool myIpFailedThisRound = false;
 };
