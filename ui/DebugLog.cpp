@@ -5,6 +5,8 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -61,6 +63,21 @@ void DebugLog::startBlockOnItsOwnLine()
 }
 
 void DebugLog::append(const QString &message)
+{
+    write(message);
+    if (!heldLines.isEmpty() && atLineStart())
+        write(std::exchange(heldLines, {}));
+}
+
+void DebugLog::appendLines(const QString &lines)
+{
+    if (atLineStart())
+        write(lines);
+    else
+        heldLines += lines;
+}
+
+void DebugLog::write(const QString &message)
 {
     runText += message;
     // The view takes the messages of one event-loop pass in one insertion: laying the text

@@ -25,6 +25,9 @@ public:
     void start();
     // Appends the message verbatim: callers put their own line ends.
     void append(const QString &message);
+    // Whole lines that must not land inside a line left open (a test waiting for its result):
+    // they wait for that line's end.
+    void appendLines(const QString &lines);
     // Puts the messages appended since the last event-loop pass into the view now.
     void flush();
     // Every message of this run, unshortened.
@@ -32,10 +35,13 @@ public:
 
 private:
     void startBlockOnItsOwnLine();
+    void write(const QString &message);
+    bool atLineStart() const { return runText.isEmpty() || runText.endsWith(u'\n'); }
 
     QTextEdit *view;
     QFile file;
     QString pending;
     QString runText;
+    QString heldLines;
     QTimer flushTimer;
 };

@@ -75,7 +75,7 @@ void MainWindow::initAndShow()
 void MainWindow::logMyIpWhenKnown()
 {
     if (!proxyManager->isMyIpPending()) {
-        appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+        log->appendLines(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
         return;
     }
     const auto logWhenKnown = [this] {
@@ -83,7 +83,7 @@ void MainWindow::logMyIpWhenKnown()
             return;
         disconnect(myIpAnswerWait);
         disconnect(myIpFailureWait);
-        appendLog(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
+        log->appendLines(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
     };
     myIpAnswerWait = connect(proxyManager, &ProxyManager::myIpAnswered, this, logWhenKnown);
     myIpFailureWait = connect(proxyManager, &ProxyManager::myIpFailed, this, logWhenKnown);
