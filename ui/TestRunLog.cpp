@@ -13,6 +13,9 @@ TestRunLog::TestRunLog(DebugLog *log, QObject *parent) : QObject(parent), log(lo
 void TestRunLog::runStarted(int count)
 {
     concurrency = count;
+    // Started before a refreshed list arrived: the test in flight was dropped.
+    if (std::exchange(lineOpen, false))
+        log->append(u"not finished, a new run was started\n"_s);
 }
 
 QString TestRunLog::startText(const QString &host, const QString &port)
