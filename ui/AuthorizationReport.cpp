@@ -21,9 +21,15 @@ AuthorizationReport::AuthorizationReport(ProxyManager *manager, DebugLog *log, Q
             });
     connect(manager, &ProxyManager::periodicAuthorizationRecovered, this,
             [log] { log->append(u"Keeping my IP authorized works again\n"_s); });
+    // Only the rounds that keep the address authorized announce it; switching them on starts
+    // the first of them. The button's round shows the list in the log instead.
     connect(manager, &ProxyManager::authorizationEnded, this,
-            [this, manager, periodic](ProxyManager::AuthorizationOutcome outcome) {
-                if (outcome == ProxyManager::AuthorizationOutcome::Added && periodic->isChecked())
+            [this, manager, periodic](ProxyManager::AuthorizationOutcome outcome,
+                                      const QStringList &, const QString &,
+                                      ProxyManager::AuthorizationOrigin origin) {
+                using Origin = ProxyManager::AuthorizationOrigin;
+                if (outcome == ProxyManager::AuthorizationOutcome::Added && periodic->isChecked() &&
+                    (origin == Origin::Periodic || origin == Origin::SwitchOn))
                     emit notice(u"Your IP address "_s % SafeText::singleLine(manager->myIp) %
                                 u" was added to the authorized list"_s);
             });
