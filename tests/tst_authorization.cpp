@@ -195,6 +195,32 @@ private slots:
                  (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
     }
 
+    // With the periodic rounds on, only they announce an added address at the tray.
+    void addedAddressAnnounced_data()
+    {
+        QTest::addColumn<bool>("button"); // the round that adds it; otherwise a periodic tick's
+        QTest::newRow("periodic round") << false;
+        QTest::newRow("button's round") << true;
+    }
+    void addedAddressAnnounced()
+    {
+        QFETCH(bool, button);
+        logIn();
+        QStringList shown;
+        client->main.showTrayMessage = [&](const QString &, const QString &text) { shown << text; };
+        QSignalSpy ended(client->manager, &ProxyManager::authorizationEnded);
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.1.1.1"_s});
+        client->child<QAction>("action_Ensure_my_IP_is_always_authorized")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
+        if (button)
+            client->click("bAuthIp");
+        else
+            client->manager->requestAuthIps(false);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
+        QCOMPARE(shown.size(), button ? 0 : 1);
+    }
+
 private:
     void logIn()
     {

@@ -96,13 +96,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("line");
-        QTest::newRow("address") << "127.0.0.1\r\n"_ba << u"Your IP address: 127.0.0.1"_s;
-        QTest::newRow("no address") << "ERROR: busy\r\n"_ba << u"Your IP address: "_s;
+        QTest::addColumn<bool>("testing"); // a test's line is open when the answer comes
+        QTest::newRow("address") << "127.0.0.1\r\n"_ba << u"Your IP address: 127.0.0.1"_s << false;
+        QTest::newRow("no address") << "ERROR: busy\r\n"_ba << u"Your IP address: "_s << false;
+        QTest::newRow("after the open line's result")
+            << "127.0.0.1\r\n"_ba << u"Your IP address: 127.0.0.1"_s << true;
     }
     void addressAnsweringAfterListIsLogged()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, line);
+        QFETCH(bool, testing);
         CannedResponse slowIp = CannedResponse::withStatus(200, answer);
         slowIp.delayMs = 300;
         env.service.setHandler([slowIp](const ReceivedRequest &r) {
@@ -112,8 +116,13 @@ private slots:
         QVERIFY(client.logIn());
         QVERIFY(client.manager->isMyIpPending());
         QCOMPARE(client.log().count(u'\n'), 1); // the date line only
-        QTRY_COMPARE(client.log().count(u'\n'), 2);
-        QCOMPARE(client.log().section(u'\n', 1, 1), line);
+        if (testing) {
+            client.main.startTestingProxy({u"10.0.0.1"_s, u"80"_s});
+            QTRY_VERIFY(!client.manager->isMyIpPending());
+            client.main.finishedTestingProxy({u"10.0.0.1"_s, u"80"_s, u"2"_s, u"0"_s, u"0"_s});
+        }
+        QTRY_COMPARE(client.log().count(u'\n'), testing ? 3 : 2);
+        QCOMPARE(client.log().section(u'\n', -2, -2), line);
         QVERIFY(!client.manager->isMyIpPending());
     }
     void unopenableLogFileIsReported()

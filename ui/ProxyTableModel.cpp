@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -37,6 +38,7 @@ void ProxyTableModel::setList(const QStringList &list)
     entries = list;
     results = QList<Result>(list.size());
     withResult.clear();
+    wholeListRun = false;
     endResetModel();
 }
 
@@ -48,6 +50,7 @@ void ProxyTableModel::setFailure(const QString &line)
     entries.clear();
     results.clear();
     withResult.clear();
+    wholeListRun = false;
     endResetModel();
 }
 
@@ -69,27 +72,36 @@ int ProxyTableModel::setResult(int entry, int code, int port, qint64 latencyMs)
 
 void ProxyTableModel::clearResults(const QList<int> &only)
 {
+    int first = int(results.size());
+    int last = -1;
+    const auto clear = [&](int entry) {
+        results[entry].code = cleared;
+        first = std::min(first, entry);
+        last = std::max(last, entry);
+    };
     QList<bool> inRun;
     if (!only.isEmpty()) {
         inRun.fill(false, results.size());
         for (const int entry : only) {
-            if (entry >= 0 && entry < inRun.size())
-                inRun[entry] = true;
+            if (entry < 0 || entry >= inRun.size())
+                continue;
+            inRun[entry] = true;
+            if (results.at(entry).code == notTested)
+                clear(entry);
         }
     }
-    int first = int(results.size());
-    int last = -1;
     QList<int> kept;
     for (const int entry : std::as_const(withResult)) {
-        if (!inRun.isEmpty() && !inRun.at(entry)) {
+        if (!inRun.isEmpty() && !inRun.at(entry))
             kept.append(entry);
-            continue;
-        }
-        results[entry].code = cleared;
-        first = std::min(first, entry);
-        last = std::max(last, entry);
+        else
+            clear(entry);
     }
     withResult = kept;
+    if (only.isEmpty() && !std::exchange(wholeListRun, true) && !results.isEmpty()) {
+        first = 0;
+        last = int(results.size()) - 1;
+    }
     // One signal for the span: a signal a row would cost seconds on a long list.
     if (last >= 0)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
@@ -196,7 +208,9 @@ QVariant ProxyTableModel::data(const QModelIndex &index, int role) const
         return cellText(index.row(), index.column());
     if (role == Qt::BackgroundRole) {
         const qint8 code = results.at(index.row()).code;
-        return code == notTested ? QVariant() : QVariant(brushOf(code));
+        if (code == notTested)
+            return wholeListRun ? QVariant(brushOf(cleared)) : QVariant();
+        return brushOf(code);
     }
     return {};
 }

@@ -19,8 +19,8 @@ public:
         LatencyColumn,
         ColumnCount
     };
-    // Beside the tester's codes 0 to 5: a row of a fresh list shows no colour, a row a new run
-    // cleared shows white.
+    // Beside the tester's codes 0 to 5: a row no run has covered yet shows no colour; a row of
+    // a run shows white until its result.
     static constexpr int notTested = -2;
     static constexpr int cleared = -1;
 
@@ -34,7 +34,7 @@ public:
     // Returns +1 when the entry came back, -1 when it went down, 0 otherwise (a first result
     // changes nothing).
     int setResult(int entry, int code, int port, qint64 latencyMs);
-    // Back to an empty status on white: every entry showing a result, or those of them listed.
+    // A new run's entries go to an empty status on white: every entry, or those listed.
     void clearResults(const QList<int> &only = {});
     // The entry's last result was "Up", also while a new run has cleared it.
     bool isWorking(int entry) const;
@@ -71,6 +71,9 @@ private:
     QList<Result> results;
     // Entries showing a result, so that clearing never walks the whole list.
     QList<int> withResult;
+    // A run over the whole list has started since the list came: every row without a result
+    // shows white, so that a run's start never visits every row of a long list.
+    bool wholeListRun = false;
     bool failure = false;
     QString failureText;
 };
