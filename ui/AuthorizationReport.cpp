@@ -13,14 +13,14 @@ AuthorizationReport::AuthorizationReport(ProxyManager *manager, DebugLog *log, Q
     : QObject(parent)
 {
     connect(manager, &ProxyManager::authorizeIpFailed, this, [log](const QString &reason) {
-        log->append(u"Authorizing my IP failed: "_s % reason % u"\n"_s);
+        log->appendLines(u"Authorizing my IP failed: "_s % reason % u"\n"_s);
     });
     connect(manager, &ProxyManager::periodicAuthorizationFailed, this,
             [log](const QString &reason) {
-                log->append(u"Keeping my IP authorized failed: "_s % reason % u"\n"_s);
+                log->appendLines(u"Keeping my IP authorized failed: "_s % reason % u"\n"_s);
             });
     connect(manager, &ProxyManager::periodicAuthorizationRecovered, this,
-            [log] { log->append(u"Keeping my IP authorized works again\n"_s); });
+            [log] { log->appendLines(u"Keeping my IP authorized works again\n"_s); });
     // Only the rounds that keep the address authorized announce it; switching them on starts
     // the first of them. The button's round shows the list in the log instead.
     connect(manager, &ProxyManager::authorizationEnded, this,

@@ -158,7 +158,7 @@ void MainWindow::authIpTimer(bool checked)
 
 void MainWindow::authorizeIp(const QStringList &ips)
 {
-    appendLog(u"Authorized IP addresses:\n"_s % ips.join(u'\n') % u"\n"_s);
+    log->appendLines(u"Authorized IP addresses:\n"_s % ips.join(u'\n') % u"\n"_s);
 }
 
 void MainWindow::on_bTestProxies_clicked()
@@ -267,7 +267,7 @@ void MainWindow::retest()
 
 void MainWindow::notify(const QString &text)
 {
-    appendLog(text % u"\n"_s);
+    log->appendLines(text % u"\n"_s);
     const QString title = tr("Proxy Manager");
     // Some trays render markup in messages; entries are shown as the text they are.
     if (showTrayMessage)
