@@ -52,8 +52,8 @@ private slots:
             commands << request.queryValue(u"command"_s);
         }
         commands.sort();
-        QCOMPARE(commands,
-                 (QStringList{u"getauthips"_s, u"getmyip"_s, u"list"_s, u"setauthips"_s}));
+        QCOMPARE(commands, (QStringList{u"getauthips"_s, u"getauthips"_s, u"getmyip"_s, u"list"_s,
+                                        u"setauthips"_s}));
     }
 
     void listReply_data()
