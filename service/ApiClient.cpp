@@ -89,12 +89,8 @@ QString ApiClient::failureOf(QNetworkReply *reply)
     if (isTooLarge(reply))
         return u"the answer is too large"_s;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        const QString reason = QString::fromLatin1(
-            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-        return SafeText::singleLine(
-            QString(u"HTTP "_s % QString::number(status.toInt()) % u' ' % reason).trimmed());
-    }
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        return statusFailure(reply);
     if (reply->error() == QNetworkReply::NoError)
         return {};
     if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
@@ -109,6 +105,15 @@ QString ApiClient::failureOf(QNetworkReply *reply)
     for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded})
         text.replace(reply->url().toString(format), reply->url().toString(QUrl::RemoveQuery));
     return SafeText::singleLine(text);
+}
+
+QString ApiClient::statusFailure(QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString reason = QString::fromLatin1(
+        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+    return SafeText::singleLine(
+        QString(u"HTTP "_s % QString::number(status) % u' ' % reason).trimmed());
 }
 
 ProxyManager::FailureKind ApiClient::failureKindOf(QNetworkReply *reply)

@@ -37,6 +37,8 @@ public:
     static QString failureOf(QNetworkReply *reply);
     // A failed request, or the service's own refusal on the first line of a successful one.
     static QString failureOf(QNetworkReply *reply, const QString &firstLine);
+    // The reply's status as one line, "HTTP 204 No Content", for a status that is not wanted.
+    static QString statusFailure(QNetworkReply *reply);
     // Only for a failed reply: whether the service answered at all.
     static ProxyManager::FailureKind failureKindOf(QNetworkReply *reply);
     static bool isTimedOut(QNetworkReply *reply);

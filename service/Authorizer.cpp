@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QTimer>
 #include <QTimerEvent>
 
@@ -179,6 +180,10 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         return;
     }
     QString failure = ApiClient::failureOf(reply);
+    // A 204 or another success status without a list would read as an empty one.
+    if (failure.isEmpty() &&
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        failure = ApiClient::statusFailure(reply);
     AuthorizedIpList list;
     if (failure.isEmpty()) {
         const QByteArray body = readAll(reply);
@@ -190,6 +195,10 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         else
             failure = (list = AuthorizedIpList::parse(body, hasLength(reply))).problem;
     }
+    // An empty or cut answer reads just like a short list, and the write would drop what it
+    // missed: only two reads in a row that agree may lead to one.
+    if (failure.isEmpty() && current->firstRead && *current->firstRead != list.entries)
+        failure = u"the list changed between two reads"_s;
     if (!failure.isEmpty()) {
         const QString reason = u"could not read the authorized IP addresses ("_s % failure % u")"_s;
         if (callEmit)
@@ -202,6 +211,11 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
 
     QStringList ips = list.entries;
     if (!list.holds(QHostAddress(myIp))) {
+        if (!current->firstRead) {
+            current->firstRead = list.entries;
+            readList();
+            return;
+        }
         ips.prepend(myIp);
         QNetworkReply *update =
             api.send(ApiClient::Command::SetAuthIps, {{u"ips"_s, ips.join(u',')}});

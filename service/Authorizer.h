@@ -14,10 +14,10 @@ class QNetworkReply;
 class QTimerEvent;
 
 // Keeps the user's address on the account's authorized list: reads the list, writes it back
-// with the address added when it is missing, on request and on a timer while periodic rounds
-// are on, and reports each round. Rounds run one at a time, so that none reads or writes a list
-// that another is changing: one asked for meanwhile waits, a periodic one joins a periodic
-// round already out or waiting.
+// with the address added when it is missing and a second read right after agrees, on request
+// and on a timer while periodic rounds are on, and reports each round. Rounds run one at a
+// time, so that none reads or writes a list that another is changing: one asked for meanwhile
+// waits, a periodic one joins a periodic round already out or waiting.
 class Authorizer : public QObject
 {
     Q_OBJECT
@@ -63,6 +63,8 @@ private:
         bool refreshesMyIp;
         bool readsAfterMyIp;
         quint64 number = 0;
+        // The entries of the round's first read, once it found the address missing.
+        std::optional<QStringList> firstRead;
         // What the setauthips request stores.
         QStringList written;
     };

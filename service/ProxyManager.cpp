@@ -155,8 +155,9 @@ void ProxyManager::handleList(QNetworkReply *reply)
 
 void ProxyManager::handleMyIp(QNetworkReply *reply)
 {
-    const QString line = latin1UpToNul(readLine(reply).trimmed());
-    // Only a real address may become myIp: it is later sent in the authorized list.
+    // The whole line, NUL bytes included: only a line that is one address and nothing more
+    // may become myIp, which is later sent in the authorized list.
+    const QString line = QString::fromLatin1(readLine(reply).trimmed());
     myIpFailure = ApiClient::failureOf(reply, line);
     const QString canonical = myIpFailure.isEmpty() ? IpAddress::canonicalHost(line) : QString();
     if (myIpFailure.isEmpty() && canonical.isEmpty())

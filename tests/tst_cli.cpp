@@ -67,10 +67,11 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");     // contained in the one line on stderr
         QTest::addColumn<int>("setRequests"); // setauthips requests the service received
-        // Setup: "fail COMMAND": the service answers it with HTTP 500; "present": the address is
-        // authorized already; "nothing works": no entry of the list works; "env", "file", "shared
-        // file", "none": where the credentials come from, those of an account with odd characters
-        // in both; "echo": those from the environment, echoed by the service's refusal.
+        // Setup: "fail COMMAND": the service answers it with HTTP 500; "empty once": the list is
+        // read as empty the first time only; "present": the address is authorized already;
+        // "nothing works": no entry of the list works; "env", "file", "shared file", "none":
+        // where the credentials come from, those of an account with odd characters in both;
+        // "echo": those from the environment, echoed by the service's refusal.
         const auto row = [](const char *name, const QString &arguments, const QString &setup,
                             int status, const QString &out, const QString &err = {},
                             int setRequests = 0) {
@@ -88,6 +89,7 @@ private slots:
         row("failed read writes nothing", u"authorize"_s, u"fail getauthips"_s, 5, {},
             u"could not read"_s);
         row("write not stored", u"authorize"_s, u"fail setauthips"_s, 5, {}, u"did not store"_s, 1);
+        row("empty for a moment", u"authorize"_s, u"empty once"_s, 5, {}, u"list changed"_s);
         row("address unknown", u"authorize"_s, u"fail getmyip"_s, 3, {}, u"not known"_s);
         row("echoed secrets", u"myip"_s, u"echo"_s, 3, {},
             u"name=odd user pass=*** enc=*** low=*** b64=*** end"_s);
@@ -127,6 +129,8 @@ private slots:
             env.service.setProxies(TestEnvironment::demoUser(), {env.closedEntry(), u"x"_s});
         if (setup.startsWith(u"fail "))
             answerWith(setup.mid(5), CannedResponse::withStatus(500, "10.9.9.9\n"));
+        if (setup == u"empty once")
+            answerWith(u"getauthips"_s, CannedResponse::withStatus(200), true);
         const QByteArray encoded = QUrl::toPercentEncoding(password);
         const QByteArray basic = (user % u':' % password).toUtf8().toBase64();
         if (setup == u"echo")
@@ -279,6 +283,25 @@ private slots:
         QCOMPARE(status, 0); // exited with 0
     }
 
+    // A chunked list cut after its first chunk, the first time only: the access manager may
+    // read the cut as a clean end, more often than not, so the run is repeated.
+    void cutListWritesNothing()
+    {
+        const QStringList stored{u"10.9.9.9"_s, u"10.8.8.8"_s};
+        CannedResponse cut = CannedResponse::withStatus(200, "9\r\n10.9.9.9\n\r\n");
+        cut.addHeader("Transfer-Encoding", "chunked");
+        cut.resetAfterBody = true;
+        for (int i = 0; i < 20; ++i) {
+            env.service.setAuthorizedIps(TestEnvironment::demoUser(), stored);
+            answerWith(u"getauthips"_s, cut, true);
+            const Outcome result = run({u"authorize"_s});
+            QCOMPARE(result.status, 5);
+            QVERIFY2(result.err.contains(u"could not read"_s), qPrintable(result.err));
+        }
+        QCOMPARE(countCommand(u"setauthips"_s), 0);
+        QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()), stored);
+    }
+
     void watch()
     {
         const QString user = TestEnvironment::demoUser();
@@ -366,10 +389,15 @@ private:
         return count;
     }
 
-    void answerWith(const QString &command, const CannedResponse &response)
+    // once: only the first request of that command gets the response.
+    void answerWith(const QString &command, const CannedResponse &response, bool once = false)
     {
-        env.service.setHandler([=](const ReceivedRequest &r) {
-            return r.queryValue(u"command"_s) == command ? std::optional(response) : std::nullopt;
+        auto used = std::make_shared<bool>(false);
+        env.service.setHandler([=](const ReceivedRequest &r) -> std::optional<CannedResponse> {
+            if (r.queryValue(u"command"_s) != command || (once && *used))
+                return std::nullopt;
+            *used = true;
+            return response;
         });
     }
 

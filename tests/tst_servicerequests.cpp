@@ -52,8 +52,8 @@ private slots:
             commands << request.queryValue(u"command"_s);
         }
         commands.sort();
-        QCOMPARE(commands,
-                 (QStringList{u"getauthips"_s, u"getmyip"_s, u"list"_s, u"setauthips"_s}));
+        QCOMPARE(commands, (QStringList{u"getauthips"_s, u"getauthips"_s, u"getmyip"_s, u"list"_s,
+                                        u"setauthips"_s}));
     }
 
     void listReply_data()
@@ -155,6 +155,9 @@ private slots:
              {"1", "127.1", "0x7f000001", "017700000001", "010.1.1.1", "10.1.1.1/32", "0.0.0.0",
               "255.255.255.255", "::", "fe80::1%lo", "[::1]", "<html>", "ERROR: wrong password"})
             QTest::addRow("%s", text) << answer(200, QByteArray(text) + "\n") << QString();
+        // The whole line is the address, or nothing is taken.
+        QTest::newRow("NUL after the address") << answer(200, "10.1.1.1\0x\n"_ba) << QString();
+        QTest::newRow("second address") << answer(200, "10.1.1.1 10.2.2.2\n") << QString();
         QTest::newRow("HTTP error") << answer(500, "10.1.1.1\n") << QString();
     }
     void myIpReply()
