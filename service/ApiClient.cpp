@@ -1,6 +1,6 @@
 #include "ApiClient.h"
 
-#include "ReplyBody.h"
+#include "ReplyReader.h"
 #include "SafeText.h"
 
 #include <QNetworkAccessManager>
@@ -18,7 +18,6 @@
 #include <iterator>
 
 using namespace Qt::StringLiterals;
-using namespace ReplyBody;
 
 namespace {
 
@@ -29,6 +28,21 @@ const char *const tlsErrorProperty = "pmTlsError";
 QString encoded(const QString &value, const QByteArray &keep = {})
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value, keep));
+}
+
+ReplyReader::Bounds boundsOf(ApiClient::Command command)
+{
+    using Keep = ReplyReader::Keep;
+    switch (command) {
+    case ApiClient::Command::List:
+        return {Keep::Lines, ProxyManager::maxApiReplyBytes, ProxyManager::maxLineBytes,
+                ProxyManager::maxProxies};
+    case ApiClient::Command::GetAuthIps:
+        return {Keep::AuthorizedIps, ProxyManager::maxApiReplyBytes, ProxyManager::maxLineBytes,
+                ProxyManager::maxAuthorizedIps};
+    default:
+        return {Keep::FirstLine, ProxyManager::maxApiReplyBytes, ProxyManager::maxLineBytes, 0};
+    }
 }
 
 } // namespace
@@ -60,8 +74,12 @@ QNetworkReply *ApiClient::send(Command command, const QList<QPair<QString, QStri
 
     // API traffic never goes through a proxy, whatever the system's settings.
     network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    QNetworkReply *reply = network->get(QNetworkRequest(QUrl(text, QUrl::TolerantMode)));
-    limitSize(reply, ProxyManager::maxApiReplyBytes);
+    QNetworkRequest request(QUrl(text, QUrl::TolerantMode));
+    // A compressed body could inflate to any size before it is read.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = network->get(request);
+    connect(ReplyReader::read(reply, boundsOf(command)), &ReplyReader::finished, this,
+            &ApiClient::deliver);
 #if QT_CONFIG(ssl)
     // The reply's own error text only says that the handshake failed, not why.
     connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError> &errors) {
@@ -71,6 +89,9 @@ QNetworkReply *ApiClient::send(Command command, const QList<QPair<QString, QStri
 #endif
     // A whole-request deadline: a server that drips bytes must not hold a request forever.
     QTimer::singleShot(manager.apiTimeoutMs, reply, [reply] {
+        // An answer that has arrived whole may still be being read.
+        if (reply->isFinished())
+            return;
         reply->setProperty(timedOutProperty, true);
         reply->abort();
     });
@@ -86,11 +107,13 @@ QString ApiClient::failureOf(QNetworkReply *reply)
 {
     if (isTimedOut(reply))
         return u"no response from server (timed out)"_s;
-    if (isTooLarge(reply))
+    if (ReplyReader::isTooLarge(reply))
         return u"the answer is too large"_s;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
         return statusFailure(reply);
+    if (const QString bound = ReplyReader::boundPassed(reply); !bound.isEmpty())
+        return bound;
     if (reply->error() == QNetworkReply::NoError)
         return {};
     if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
@@ -121,8 +144,8 @@ ProxyManager::FailureKind ApiClient::failureKindOf(QNetworkReply *reply)
     using Kind = ProxyManager::FailureKind;
     if (isTimedOut(reply))
         return Kind::Unreachable;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() || isTooLarge(reply) ||
-        reply->error() == QNetworkReply::NoError)
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
+        ReplyReader::isTooLarge(reply) || reply->error() == QNetworkReply::NoError)
         return Kind::ServiceError;
     return Kind::Unreachable;
 }
@@ -136,10 +159,23 @@ QString ApiClient::failureOf(QNetworkReply *reply, const QString &firstLine)
 
 void ApiClient::finished(QNetworkReply *reply)
 {
-    const QString command =
-        QUrlQuery(reply->url()).queryItemValue(u"command"_s, QUrl::FullyEncoded);
-    const auto *word = std::find(std::begin(commandWords), std::end(commandWords), command);
-    if (word != std::end(commandWords))
-        emit replied(Command(word - std::begin(commandWords)), reply);
-    reply->deleteLater();
+    ended.append(reply);
+    deliver();
+}
+
+// In the order the replies ended, each once its reader is done with it.
+void ApiClient::deliver()
+{
+    while (!ended.isEmpty()) {
+        QNetworkReply *reply = ended.constFirst();
+        if (const ReplyReader *reader = ReplyReader::of(reply); reader && !reader->isDone())
+            return;
+        ended.removeFirst();
+        const QString command =
+            QUrlQuery(reply->url()).queryItemValue(u"command"_s, QUrl::FullyEncoded);
+        const auto *word = std::find(std::begin(commandWords), std::end(commandWords), command);
+        if (word != std::end(commandWords))
+            emit replied(Command(word - std::begin(commandWords)), reply);
+        reply->deleteLater();
+    }
 }

@@ -11,7 +11,8 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 // The service's API: builds each request with the credentials, sends it directly (never through
-// a proxy) with a deadline, tells each reply's command from its URL and says why a reply failed.
+// a proxy) with a deadline, reads each answer within bounds as it arrives, tells each reply's
+// command from its URL and says why a reply failed.
 class ApiClient : public QObject
 {
     Q_OBJECT
@@ -49,9 +50,13 @@ signals:
 
 private:
     void finished(QNetworkReply *reply);
+    void deliver();
 
     const ProxyManager &manager;
     QString user;
     QString pass;
     QNetworkAccessManager *network = nullptr;
+    // Ended, not yet handed on: a reply waits until its reader is done and those before it
+    // are handed on.
+    QList<QNetworkReply *> ended;
 };

@@ -1,6 +1,7 @@
 #include "AuthorizedIpList.h"
 
 #include "IpAddress.h"
+#include "ReplyReader.h"
 #include "SafeText.h"
 
 using namespace Qt::StringLiterals;
@@ -8,48 +9,66 @@ using namespace Qt::StringLiterals;
 AuthorizedIpList AuthorizedIpList::parse(const QByteArray &body, bool complete)
 {
     AuthorizedIpList list;
-    // Lines after a NUL byte would be lost by anything that reads up to it.
-    if (body.contains('\0')) {
-        list.problem = u"the answer holds a NUL byte"_s;
-        return list;
-    }
-    const QString text = QString::fromLatin1(body);
-    QStringList lines;
     qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != u'\r' && text.at(i) != u'\n')
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        if (body.at(i) != '\r' && body.at(i) != '\n')
             continue;
-        lines.append(text.mid(start, i - start));
-        if (text.at(i) == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
-            ++i;
+        list.addLine(QByteArrayView(body).sliced(start, i - start));
         start = i + 1;
     }
-    if (start < text.size()) {
-        // A reset can read as a clean end: then only a final line end shows that the last
-        // line arrived whole.
-        if (!complete) {
-            list.problem = u"the answer may have been cut off (its last line has no line end)"_s;
-            return list;
-        }
-        lines.append(text.mid(start));
-    }
+    return list.ended(QByteArrayView(body).sliced(start), complete);
+}
 
-    for (const QString &line : std::as_const(lines)) {
-        const QString entry = line.trimmed();
-        if (entry.isEmpty())
-            continue;
-        if (entry.contains(u"ERROR")) {
-            list.problem = SafeText::singleLine(entry);
-            return list;
-        }
-        Parsed parsed;
-        if (!IpAddress::parseWithPrefix(entry, &parsed.address, &parsed.prefixLength)) {
-            list.problem = u"the answer holds a line that is not an address: "_s %
-                           SafeText::singleLine(entry, 80);
-            return list;
-        }
-        list.entries.append(entry);
-        list.parsed.append(parsed);
+AuthorizedIpList AuthorizedIpList::read(const QNetworkReply *reply, bool complete)
+{
+    if (const ReplyReader *reader = ReplyReader::of(reply))
+        return reader->authorizedIps(complete);
+    AuthorizedIpList unread;
+    unread.problem = u"the answer was not read"_s;
+    return unread;
+}
+
+void AuthorizedIpList::addLine(QByteArrayView line)
+{
+    // Lines after a NUL byte would be lost by anything that reads up to it.
+    if (line.contains('\0'))
+        heldNul = true;
+    if (heldNul || !lineProblem.isEmpty())
+        return;
+    const QString entry = QString::fromLatin1(line).trimmed();
+    if (entry.isEmpty())
+        return;
+    if (entry.contains(u"ERROR")) {
+        lineProblem = SafeText::singleLine(entry);
+        return;
+    }
+    Parsed address;
+    if (!IpAddress::parseWithPrefix(entry, &address.address, &address.prefixLength)) {
+        lineProblem =
+            u"the answer holds a line that is not an address: "_s % SafeText::singleLine(entry, 80);
+        return;
+    }
+    entries.append(entry);
+    parsed.append(address);
+}
+
+AuthorizedIpList AuthorizedIpList::ended(QByteArrayView rest, bool complete) const
+{
+    AuthorizedIpList list = *this;
+    // A reset can read as a clean end: then only a final line end shows that the last line
+    // arrived whole.
+    const bool mayBeCut = !rest.isEmpty() && !complete && !rest.contains('\0');
+    if (!rest.isEmpty() && !mayBeCut)
+        list.addLine(rest);
+    if (list.heldNul)
+        list.problem = u"the answer holds a NUL byte"_s;
+    else if (mayBeCut)
+        list.problem = u"the answer may have been cut off (its last line has no line end)"_s;
+    else
+        list.problem = list.lineProblem;
+    if (!list.problem.isEmpty()) {
+        list.entries.clear();
+        list.parsed.clear();
     }
     return list;
 }

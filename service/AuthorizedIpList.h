@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+class QNetworkReply;
 
 // The account's authorized addresses as a getauthips answer gives them. The list is written
 // back whole by setauthips, so a read counts only when every line is understood: anything
@@ -15,6 +18,13 @@ public:
     // complete: the body is known to have arrived whole (its Content-Length was reached).
     // Otherwise it must end with a line end to count as whole.
     static AuthorizedIpList parse(const QByteArray &body, bool complete);
+    // The same for a getauthips reply, whose reader parsed its lines as they arrived.
+    static AuthorizedIpList read(const QNetworkReply *reply, bool complete);
+
+    // Parsing line by line: each line without its line end (CR, LF or CR LF), then the end,
+    // with the text after the last line end.
+    void addLine(QByteArrayView line);
+    AuthorizedIpList ended(QByteArrayView rest, bool complete) const;
 
     bool isValid() const { return problem.isEmpty(); }
     // The address is listed by itself, with or without a full-length prefix; a network that
@@ -33,4 +43,7 @@ private:
         int prefixLength = -1;
     };
     QList<Parsed> parsed;
+    bool heldNul = false;
+    // The first line that is not understood.
+    QString lineProblem;
 };

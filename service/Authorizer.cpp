@@ -193,7 +193,7 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         if (isShort(reply, body.size()))
             failure = u"the answer was cut off"_s;
         else
-            failure = (list = AuthorizedIpList::parse(body, hasLength(reply))).problem;
+            failure = (list = AuthorizedIpList::read(reply, hasLength(reply))).problem;
     }
     // An empty or cut answer reads just like a short list, and the write would drop what it
     // missed: only two reads in a row that agree may lead to one.

@@ -5,6 +5,7 @@
 #include "IpAddress.h"
 #include "ProxyTester.h"
 #include "ReplyBody.h"
+#include "ReplyReader.h"
 #include "SafeText.h"
 
 #include <QNetworkReply>
@@ -19,20 +20,6 @@ using namespace ReplyBody;
 namespace {
 
 const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
-
-// Lines of the body, trimmed, until the first line that converts to empty text; at most
-// maxLines + 1, so that a caller can tell a list past its bound.
-QStringList readLines(QNetworkReply *reply, int maxLines)
-{
-    QStringList lines;
-    while (lines.size() <= maxLines) {
-        const QString line = latin1UpToNul(readLine(reply));
-        if (line.isEmpty())
-            return lines;
-        lines.append(line.trimmed());
-    }
-    return lines;
-}
 
 } // namespace
 
@@ -111,11 +98,19 @@ void ProxyManager::setAutoAuthorize(bool on)
 
 void ProxyManager::handleList(QNetworkReply *reply)
 {
-    const QString first = latin1UpToNul(readLine(reply));
+    const ReplyReader &body = *ReplyReader::of(reply);
+    const QString first = latin1UpToNul(body.firstLine());
     proxies.clear();
     // Indexes of a run still in flight point into the old list: its results count for nothing.
     tester->dropResults();
 
+    // Only a successful answer's list is counted; it was cut off at the entry past the bound.
+    if (body.hasTooManyLines()) {
+        emit finishedGetProxies({u"ERROR: The proxy list has more than "_s %
+                                 QString::number(maxProxies) % u" entries; none was loaded."_s});
+        emit listFailed(FailureKind::ServiceError, u"the list is too long"_s);
+        return;
+    }
     const QString failure = ApiClient::failureOf(reply);
     if (!failure.isEmpty()) {
         const bool timedOut = ApiClient::isTimedOut(reply);
@@ -141,15 +136,7 @@ void ProxyManager::handleList(QNetworkReply *reply)
         emit listFailed(FailureKind::ServiceError, SafeText::singleLine(first.trimmed()));
         return;
     }
-    proxies.append(first.trimmed());
-    proxies.append(readLines(reply, maxProxies - 1));
-    if (proxies.size() > maxProxies) {
-        proxies.clear();
-        emit finishedGetProxies({u"ERROR: The proxy list has more than "_s %
-                                 QString::number(maxProxies) % u" entries; none was loaded."_s});
-        emit listFailed(FailureKind::ServiceError, u"the list is too long"_s);
-        return;
-    }
+    proxies = body.lines();
     emit finishedGetProxies(proxies);
 }
 

@@ -85,13 +85,18 @@ public:
     // A getmyip request is still out: myIp may not be this login's answer yet.
     bool isMyIpPending() const { return myIpRequestsOut > 0; }
 
-    // Bodies past these sizes are cut off unread: the access manager would buffer them whole.
+    // Bodies past these sizes are cut off unread.
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
     static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
     static constexpr int maxTestConcurrency = 64;
     // Far above any real account; past it a list is refused rather than shown.
     static constexpr int maxProxies = 200000;
+    // Answers are read as they arrive and cut off at these. A list entry or an address is far
+    // shorter than a line may be; an error line past it is shown cut there.
+    static constexpr qsizetype maxLineBytes = 4096;
+    // The authorized list is written back whole: one past this is not read at all.
+    static constexpr int maxAuthorizedIps = 100000;
 
 signals:
     void finishedGetProxies(const QStringList &result);

@@ -4,6 +4,7 @@
 
 #include "ProxyEntry.h"
 #include "ReplyBody.h"
+#include "ReplyReader.h"
 #include "SafeText.h"
 
 #include <QNetworkAccessManager>
@@ -138,8 +139,6 @@ ProxyTester::Slot &ProxyTester::freeSlot()
     Slot *slot = testSlots.back().get();
     // Redirects are answers of their own, as for every request of the client.
     slot->network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    connect(&slot->network, &QNetworkAccessManager::finished, this,
-            [this, slot](QNetworkReply *reply) { handleReply(*slot, reply); });
     return *slot;
 }
 
@@ -154,12 +153,23 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
     const int random = int(QRandomGenerator::global()->bounded(std::numeric_limits<int>::max()));
     QNetworkRequest request(QUrl(pingUrl % u"?r="_s % QString::number(random), QUrl::TolerantMode));
     request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
+    request.setRawHeader("Accept-Encoding", "identity");
     slot.reply = slot.network.get(request);
-    limitSize(slot.reply, maxPingReplyBytes);
+    readPage(slot);
     ++inFlight;
     slot.clock.start();
     if (tickTimerId == 0)
         tickTimerId = startTimer(tickMs, Qt::PreciseTimer);
+}
+
+// The page is handled once its reader is done: it ended, or was cut off at the bound.
+void ProxyTester::readPage(Slot &slot)
+{
+    QNetworkReply *reply = slot.reply;
+    const ReplyReader *reader =
+        ReplyReader::read(reply, {ReplyReader::Keep::Body, maxPingReplyBytes, 0, 0});
+    connect(reader, &ReplyReader::finished, this,
+            [this, &slot, reply] { handleReply(slot, reply); });
 }
 
 void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
@@ -202,9 +212,10 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
 void ProxyTester::sendProbe(Slot &slot)
 {
     slot.network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    slot.reply =
-        slot.network.get(QNetworkRequest(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode)));
-    limitSize(slot.reply, maxPingReplyBytes);
+    QNetworkRequest request(QUrl(pingUrl % u"?testError=1"_s, QUrl::TolerantMode));
+    request.setRawHeader("Accept-Encoding", "identity");
+    slot.reply = slot.network.get(request);
+    readPage(slot);
     slot.probing = true;
     slot.probeClock.start();
 }

@@ -56,6 +56,7 @@ private:
 
     void fill();
     void send(Slot &slot, int index, const QString &host, quint16 port);
+    void readPage(Slot &slot);
     void handleReply(Slot &slot, QNetworkReply *reply);
     void sendProbe(Slot &slot);
     void report(Slot &slot, const QString &status, const QString &extra, bool withExtra);

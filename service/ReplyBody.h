@@ -1,20 +1,19 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 class QNetworkReply;
 
-// Reading the body of a reply of the service or a proxy, which may be cut off or aborted.
+// The body of a reply of the service or a proxy, which may be cut off or aborted, as the
+// reply's ReplyReader kept it.
 namespace ReplyBody {
 
 // Bytes up to the first NUL, one character per byte.
-QString latin1UpToNul(const QByteArray &bytes);
-// An aborted reply is closed: it reads as an empty body.
-QByteArray readLine(QNetworkReply *reply);
-QByteArray readAll(QNetworkReply *reply);
-// The access manager keeps a whole body in memory: a reply past maxBytes is cut off.
-void limitSize(QNetworkReply *reply, qint64 maxBytes);
-bool isTooLarge(QNetworkReply *reply);
+QString latin1UpToNul(QByteArrayView bytes);
+// The first line, its terminator included. An aborted or cut off reply reads as empty.
+QByteArray readLine(const QNetworkReply *reply);
+QByteArray readAll(const QNetworkReply *reply);
 
 } // namespace ReplyBody
