@@ -49,6 +49,7 @@ private slots:
             QCOMPARE(request.queryValue(u"user"_s), user);
             QCOMPARE(request.queryValue(u"pass"_s), pass);
             QVERIFY(!request.viaProxy);
+            QCOMPARE(request.header("Accept-Encoding"), "identity"_ba);
             commands << request.queryValue(u"command"_s);
         }
         commands.sort();
@@ -115,10 +116,24 @@ private slots:
             body += many.constLast().toLatin1() + "\r\n";
         }
         row("200,000 entries, the most a list may hold", ok(body), many);
-        row("one entry more is refused", ok(body + "1:1\n"),
-            {u"ERROR: The proxy list has more than 200000 entries; none was loaded."_s});
-        row("100 MB body is cut off", ok(QByteArray(100 << 20, 'y')),
+        const QStringList refused{
+            u"ERROR: The proxy list has more than 200000 entries; none was loaded."_s};
+        row("one entry more is refused", ok(body + "1:1\n"), refused);
+        // Read whole, it would be too large: it is refused at the entry past the bound.
+        row("36 MB of entries refused without reading them all",
+            ok(QByteArray("1:1\n").repeated(9 << 20)), refused);
+        row("100 MB body is cut off, also past the end of the list",
+            ok("10.0.0.1:3128\n\0"_ba + QByteArray(100 << 20, 'y')),
             {listFailed % u"the answer is too large"_s});
+        row("line of 4096 bytes", ok(QByteArray(4096, 'a') + '\n'), {QString(4096, u'a')});
+        row("line past 4096 bytes", ok("10.0.0.1:3128\n" + QByteArray(4097, 'a') + '\n'),
+            {listFailed % u"a line of the answer is longer than 4096 bytes"_s});
+        row("error line past 4096 bytes shown cut", ok("ERROR: " + QByteArray(5000, 'e') + '\n'),
+            {u"ERROR: "_s % QString(4089, u'e')});
+        CannedResponse compressed = ok("10.0.0.1:3128\n");
+        compressed.addHeader("Content-Encoding", "gzip");
+        row("compressed answer, not asked for", compressed,
+            {listFailed % u"the answer is compressed, which was not asked for"_s});
     }
     // Each list replaces the one before, which stays only while a new one has not arrived.
     void listReply()
@@ -159,6 +174,8 @@ private slots:
         QTest::newRow("NUL after the address") << answer(200, "10.1.1.1\0x\n"_ba) << QString();
         QTest::newRow("second address") << answer(200, "10.1.1.1 10.2.2.2\n") << QString();
         QTest::newRow("HTTP error") << answer(500, "10.1.1.1\n") << QString();
+        QTest::newRow("line past 4096 bytes")
+            << answer(200, "10.1.1.1" + QByteArray(4096, ' ') + '\n') << QString();
     }
     void myIpReply()
     {

@@ -90,6 +90,10 @@ private slots:
         fake("refusal with empty address probes", page((marker % u"</b>"_s).toLatin1()), u"3"_s,
              marker % u"</b>"_s);
         fake("100 MB answer is cut off", page(QByteArray(100 << 20, '1')), u"3"_s, QString());
+        // Ended only by the connection, which the server would keep open while it is read.
+        CannedResponse unframed = page(QByteArray(16 << 20, '1'));
+        unframed.unframed = true;
+        fake("16 MB answer without length is cut off", unframed, u"3"_s, QString());
     }
     void outcomes()
     {
