@@ -129,6 +129,8 @@ int main(int argc, char **argv)
     bench::useOffscreenPlatform();
     QApplication app(argc, argv);
     FigureReport report(u"bench_hostileanswers"_s);
+    // A word given runs only the answers whose name holds it.
+    const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
 
     HostileServer server;
     if (!server.listen()) {
@@ -153,6 +155,8 @@ int main(int argc, char **argv)
     report.note(u"login window shown, offscreen; each answer from a loopback server on its own "
                 u"thread; goal per answer: no loop block of 50 ms or more"_s);
     for (const Case &c : cases()) {
+        if (!only.isEmpty() && !c.name.contains(only))
+            continue;
         const auto respond = [c](const QByteArray &requestLine, bool hostile) {
             const QByteArray command = commandOf(requestLine);
             if (hostile && command == c.target)
