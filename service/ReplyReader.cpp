@@ -14,7 +14,7 @@ namespace {
 // Read per pass of the event loop, in chunks; a pass also ends after linesPerPass lines.
 constexpr qint64 sliceBytes = 256 * 1024;
 constexpr qsizetype chunkBytes = 16 * 1024;
-constexpr qsizetype linesPerPass = 8192;
+constexpr qsizetype linesPerPass = 4096;
 
 const char *const tooLargeProperty = "pmTooLarge";
 const char *const boundProperty = "pmBoundPassed";
