@@ -81,9 +81,11 @@ void ReplyReader::pass()
         else if (collecting)
             scanLines(QByteArrayView(buffer, size));
     }
-    if (cut || !reply->isOpen() || (reply->isFinished() && reply->bytesAvailable() == 0))
+    // The reader's handler gets a pass of its own, unless the pass did nothing else.
+    const bool ended = reply->isFinished() && reply->bytesAvailable() == 0;
+    if (cut || !reply->isOpen() || (ended && budget == sliceBytes))
         finish();
-    else if (reply->bytesAvailable() > 0)
+    else if (ended || reply->bytesAvailable() > 0)
         nextPass.start();
 }
 
