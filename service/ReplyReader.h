@@ -49,7 +49,8 @@ public:
     // Null for a reply read by none.
     static ReplyReader *of(const QNetworkReply *reply);
     static bool isTooLarge(const QNetworkReply *reply);
-    // Why the reply was cut off at a line bound; empty when it was not.
+    // Why the reply was cut off other than for its size (a line, the number of lines, a
+    // compressed body); empty when it was not.
     static QString boundPassed(const QNetworkReply *reply);
 
     // Once done, the reply has ended and its body is read, or it was cut off or aborted; then
