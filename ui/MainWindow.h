@@ -1,26 +1,28 @@
 #pragma once
 
-#include "RunProgress.h"
+#include "DebugLog.h"
 
-#include <QFile>
 #include <QMainWindow>
 #include <QStringList>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <functional>
 
+class ApplicationMenu;
 class ProxyManager;
-class QAction;
-class QActionGroup;
-class QMenu;
-class ProxyTableFilter;
-class ProxyTableModel;
+class ProxyTableController;
+class RetestScheduler;
+class RunStatus;
+class TestRunLog;
+class TrayIcon;
 
 namespace Ui {
 class MainWindow;
 }
 
+// The working window after login. It follows the ProxyManager's signals and the user's
+// buttons and hands the work to its parts: the debug log, the table, the run's log lines and
+// status, the menus, the tray icon and the periodic re-tests.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -35,7 +37,7 @@ public:
     void flushLog();
 
     // What one message may put in the view; log.txt and "Copy debug log" keep all of it.
-    static constexpr qsizetype maxViewMessageChars = 4000;
+    static constexpr qsizetype maxViewMessageChars = DebugLog::maxViewMessageChars;
 
     // Sets the "Parallel tests:" spin box, as config.ini says at start.
     void setParallelTests(int count);
@@ -45,7 +47,7 @@ public:
     // One minute of the "Re-test every ..." periods; tests shorten it.
     int retestMinuteMs = 60000;
     // The lines the log view holds at most.
-    static constexpr int maxViewLines = 5000;
+    static constexpr int maxViewLines = DebugLog::maxViewLines;
     // Where tray messages go; tests replace it to see them.
     std::function<void(const QString &title, const QString &text)> showTrayMessage;
 
@@ -75,58 +77,26 @@ private slots:
     void on_bTestProxies_clicked();
     void on_bStopTesting_clicked();
     void on_bAuthIp_clicked();
-    void sortByColumn(int column);
-    void showTableMenu(const QPoint &pos);
-    void copySelected();
-    void copyWorking();
-    void setRetestPeriod(int minutes);
     void retest();
 
 private:
-    void showListFailure(const QString &text);
-    void startRunBlockOnItsOwnLine();
-    static QString startText(const QString &host, const QString &port);
-    void showProgress();
-    void startRun(const QList<int> &indexes);
+    void logMyIpWhenKnown();
+    // An empty list of indexes runs over the whole list.
+    void startRun(const QList<int> &indexes, bool periodic = false);
     void setRunning(bool running);
-    void scrollToLastResult();
+    // The tray says it when there is one; the log always keeps it.
     void notify(const QString &text);
-    QList<int> selectedRows() const;
 
     Ui::MainWindow *ui;
-    QSystemTrayIcon *trayIcon = nullptr;
-    QMenu *trayMenu = nullptr;
-    QFile logFile;
-    QString pendingLog;
-    // Every message of this run, unshortened, for "Copy debug log".
-    QString runLog;
-    ProxyTableModel *tableModel = nullptr;
-    ProxyTableFilter *tableFilter = nullptr;
-    // The entry of the newest result, scrolled to once the event loop comes round.
-    int lastResult = -1;
-    QTimer scrollPending;
+    DebugLog *log;
+    TestRunLog *runLog;
+    ProxyTableController *table;
+    ApplicationMenu *menu;
+    TrayIcon *tray;
+    RetestScheduler *retests;
+    RunStatus *status;
     // Logs the address once the getmyip answer of this login is in.
     QMetaObject::Connection myIpAnswerWait;
     QMetaObject::Connection myIpFailureWait;
-    QTimer logFlush;
-
-    // The run in progress, as the window last started it.
-    int runConcurrency = 1;
-    RunProgress progress;
-    // Holds progress updates back to a few a second.
-    QTimer progressUpdate;
-    // A "Testing proxy ..." text waits for its result on the same line.
-    bool startTextOpen = false;
-
-    int sortColumn = -1;
-    Qt::SortOrder sortOrder = Qt::AscendingOrder;
-    QAction *testSelectedAction = nullptr;
-    QAction *copySelectedAction = nullptr;
-    QAction *copyWorkingAction = nullptr;
-    QAction *onlyWorkingAction = nullptr;
-    QActionGroup *retestGroup = nullptr;
-    QTimer retestTimer;
-    bool periodicRun = false;
-    QStringList wentDown;
-    QStringList cameBack;
+    bool running = false;
 };

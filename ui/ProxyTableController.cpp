@@ -1,0 +1,177 @@
+#include "ProxyTableController.h"
+
+#include "ProxyTableFilter.h"
+#include "ProxyTableModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+ProxyTableController::ProxyTableController(QTableView *view, QObject *parent)
+    : QObject(parent), view(view), model(new ProxyTableModel(this)),
+      filter(new ProxyTableFilter(model, this))
+{
+    // One scroll a pass of the event loop, to the newest result: a scroll a result would lay
+    // out a filtered long list again for each of them.
+    scrollPending.setSingleShot(true);
+    scrollPending.setInterval(0);
+    connect(&scrollPending, &QTimer::timeout, this, &ProxyTableController::scrollToLastResult);
+
+    testSelectedAction = new QAction(tr("Test selected"), this);
+    testSelectedAction->setObjectName(u"actionTestSelected"_s);
+    connect(testSelectedAction, &QAction::triggered, this,
+            [this] { emit testRequested(entriesOfRows(selectedRows())); });
+    copySelectedAction = new QAction(tr("Copy selected"), this);
+    copySelectedAction->setObjectName(u"actionCopySelected"_s);
+    copySelectedAction->setShortcut(QKeySequence::Copy);
+    copySelectedAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(copySelectedAction, &QAction::triggered, this, &ProxyTableController::copySelected);
+    copyWorkingAction = new QAction(tr("Copy working proxies"), this);
+    copyWorkingAction->setObjectName(u"actionCopyWorking"_s);
+    connect(copyWorkingAction, &QAction::triggered, this, &ProxyTableController::copyWorking);
+
+    view->setModel(filter);
+    for (int column = 0; column < ProxyTableModel::ColumnCount; ++column)
+        view->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+    // Tab would otherwise wrap around inside the table and never reach the buttons.
+    view->setTabKeyNavigation(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Sorted on request only: a result must not move its row under the user's eyes.
+    view->horizontalHeader()->setSectionsClickable(true);
+    connect(view->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &ProxyTableController::sortByColumn);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, &ProxyTableController::showMenu);
+    view->addAction(copySelectedAction);
+    connect(view, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { emit testRequested(entriesOfRows({index.row()})); });
+}
+
+// A new list, or the failure row, shows in its own order and with nothing to scroll to.
+void ProxyTableController::forgetView()
+{
+    scrollPending.stop();
+    view->clearSpans();
+    sortColumn = -1;
+    view->horizontalHeader()->setSortIndicatorShown(false);
+    filter->setOrder({});
+}
+
+void ProxyTableController::showList(const QStringList &list, int defaultPort)
+{
+    forgetView();
+    model->defaultPort = defaultPort;
+    model->setList(list);
+}
+
+void ProxyTableController::showFailure(const QString &line)
+{
+    forgetView();
+    model->setFailure(line);
+    view->setSpan(0, 0, 1, ProxyTableModel::ColumnCount);
+}
+
+void ProxyTableController::setOnlyWorking(bool only)
+{
+    filter->setOnlyWorking(only);
+}
+
+void ProxyTableController::clearResults(const QList<int> &entries)
+{
+    model->clearResults(entries);
+}
+
+int ProxyTableController::showResult(int entry, int code, int port, qint64 latencyMs)
+{
+    const int change = model->setResult(entry, code, port, latencyMs);
+    lastResult = entry;
+    scrollPending.start();
+    return change;
+}
+
+QString ProxyTableController::entryText(int entry) const
+{
+    return model->entryText(entry);
+}
+
+void ProxyTableController::scrollToLastResult()
+{
+    const QModelIndex shown =
+        filter->mapFromSource(model->index(lastResult, ProxyTableModel::StatusColumn));
+    if (shown.isValid())
+        view->scrollTo(shown, QAbstractItemView::PositionAtTop);
+}
+
+void ProxyTableController::setRunning(bool running)
+{
+    testSelectedAction->setEnabled(!running);
+}
+
+QList<int> ProxyTableController::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : view->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QList<int> ProxyTableController::entriesOfRows(const QList<int> &rows) const
+{
+    QList<int> entries;
+    for (const int row : rows) {
+        const int entry = filter->entryAt(row);
+        if (entry >= 0)
+            entries.append(entry);
+    }
+    return entries;
+}
+
+void ProxyTableController::sortByColumn(int column)
+{
+    if (model->isFailure() || model->rowCount() == 0)
+        return;
+    sortOrder = column == sortColumn && sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                        : Qt::AscendingOrder;
+    sortColumn = column;
+    QHeaderView *header = view->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, sortOrder);
+    filter->setOrder(model->sortedEntries(column, sortOrder));
+}
+
+void ProxyTableController::showMenu(const QPoint &pos)
+{
+    QMenu menu(view);
+    menu.addAction(testSelectedAction);
+    menu.addAction(copySelectedAction);
+    menu.addAction(copyWorkingAction);
+    menu.exec(view->viewport()->mapToGlobal(pos));
+}
+
+void ProxyTableController::copySelected()
+{
+    QStringList lines;
+    for (const int index : entriesOfRows(selectedRows()))
+        lines << model->entryText(index);
+    QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
+}
+
+void ProxyTableController::copyWorking()
+{
+    QStringList lines;
+    for (int row = 0; row < filter->rowCount(); ++row) {
+        const int entry = filter->entryAt(row);
+        if (model->isWorking(entry))
+            lines << model->entryText(entry);
+    }
+    QApplication::clipboard()->setText(lines.join(u'\n'), QClipboard::Clipboard);
+}
