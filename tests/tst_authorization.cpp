@@ -45,21 +45,18 @@ private slots:
             return u"Authorizing my IP failed: could not read the authorized IP addresses ("_s %
                    why % u")\n"_s;
         };
-        const QStringList added{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.9.9.9"_s, u"10.8.8.8"_s};
-        row("missing address goes first; CR alone ends a line, blank lines dropped",
-            ok("10.2.2.2\r\n10.9.9.9\r\r\n \n10.8.8.8\r"), added, shown(added));
-        const QStringList written{u"10.1.1.1"_s, u"2001:DB8::7"_s, u"2001:db8::/32"_s,
-                                  u"10.1.1.1/24"_s, u"10.1.1.10"_s};
-        row("IPv6 and prefixes written back as read",
-            ok("2001:DB8::7\n2001:db8::/32\n10.1.1.1/24\n10.1.1.10\n"), written, shown(written));
+        // A network holding the address does not count: the service may not match by network.
+        const QStringList added{u"10.1.1.1"_s,      u"10.9.9.9"_s,    u"2001:DB8::7"_s,
+                                u"2001:db8::/32"_s, u"10.1.1.1/24"_s, u"10.1.1.10"_s};
+        row("missing address goes first, the rest as read; CR alone ends a line, blank lines "
+            "dropped",
+            ok("10.9.9.9\r\n2001:DB8::7\r\r\n \n2001:db8::/32\n10.1.1.1/24\r10.1.1.10\r"), added,
+            shown(added));
         // Present: nothing sent. Compared by value, a one-address prefix included.
         row("present address sends nothing", ok("10.2.2.2\n2001:DB8:0::7/128\n"), {},
             shown({u"10.2.2.2"_s, u"2001:DB8:0::7/128"_s}), u"2001:db8::7"_s);
-        row("account without addresses", ok({}), {u"10.1.1.1"_s}, shown({u"10.1.1.1"_s}));
         // A failed read sends nothing: the account's list is replaced by what is sent, and a
         // list built from a failed read would drop every other address.
-        row("HTTP 500", CannedResponse::withStatus(500, "10.9.9.9\n"), {},
-            unread(u"HTTP 500 Internal Server Error"_s));
         CannedResponse silent;
         silent.stall = true;
         row("time-out", silent, {}, unread(u"no response from server (timed out)"_s));
@@ -82,10 +79,6 @@ private slots:
         shortened.closeAfterBodyBytes = 9;
         shortened.resetAfterBody = true;
         row("short of its length, cut by a reset", shortened, {}, unread(u"Connection closed"_s));
-        CannedResponse chunked = ok("9\r\n10.9.9.9\n\r\n4\r\n10.8\r\n");
-        chunked.addHeader("Transfer-Encoding", "chunked");
-        chunked.resetAfterBody = true;
-        row("chunked, cut by a reset", chunked, {}, unread(u"Connection closed"_s));
         row("update not stored", ok("ERROR: list too long\n"), {},
             shown({u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s}) %
                 u"Authorizing my IP failed: the service did not store the new list (ERROR: list "
@@ -111,14 +104,14 @@ private slots:
         ProxyManager *manager = client->manager;
         manager->apiTimeoutMs = 300;
         manager->myIp = own;
-        answerWith(command, response);
+        env.answerWith(command, response);
         // Each round ends once what it sent has been answered.
         int ended = 0;
         qsizetype readsAtFirstEnd = 0;
         QStringList storedAtEnd;
         connect(manager, &ProxyManager::authorizationEnded, this, [&] {
             if (++ended == 1)
-                readsAtFirstEnd = commands().count(u"getauthips"_s);
+                readsAtFirstEnd = env.commands().count(u"getauthips"_s);
             storedAtEnd = env.service.authorizedIps(TestEnvironment::demoUser());
         });
         const qsizetype before = client->log().size();
@@ -136,44 +129,30 @@ private slots:
         barrier();
         QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()), storedAtEnd);
     }
-    void periodicRounds_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("read refused") << u"getauthips"_s << "<html>\n"_ba
-                                      << u"could not read the authorized IP addresses (the answer "
-                                         "holds a line that is not an address: <html>)"_s;
-        QTest::newRow("update refused")
-            << u"setauthips"_s << "ERROR: list too long\n"_ba
-            << u"the service did not store the new list (ERROR: list too long)"_s;
-    }
     // One action in the window's menu and the tray menu starts a round at once, then one each
     // period that asks for the address too, until it is switched off. The rounds are silent,
     // but for one line when they start failing and one when they work again.
     void periodicRounds()
     {
-        QFETCH(QString, command);
-        QFETCH(QByteArray, answer);
-        QFETCH(QString, reason);
         logIn();
         env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
         client->manager->authPeriodMs = 300;
-        answerWith(command, CannedResponse::withStatus(200, answer));
+        env.answerWith(u"getauthips"_s, CannedResponse::withStatus(200, "<html>\n"));
         auto *tray = client->main.findChild<QSystemTrayIcon *>();
         QVERIFY(tray && tray->isVisible());
         QAction *periodic = tray->contextMenu()->actions().at(0);
         QCOMPARE(client->child<QMenu>("menuProgram")->actions().at(0), periodic);
         QSignalSpy reported(client->manager, &ProxyManager::finishedAuthorizeIp);
         periodic->trigger();
-        const auto rounds = [this] { return commands().count(u"getauthips"_s); };
+        const auto rounds = [this] { return env.commands().count(u"getauthips"_s); };
         QTRY_VERIFY_WITH_TIMEOUT(rounds() >= 3, 10000);
-        const qsizetype first = command == u"setauthips" ? 2 : 1;
-        QStringList tick = commands().mid(first, 2);
+        QStringList tick = env.commands().mid(1, 2);
         tick.sort();
-        QCOMPARE(commands().at(0), u"getauthips"_s);
+        QCOMPARE(env.commands().at(0), u"getauthips"_s);
         QCOMPARE(tick, (QStringList{u"getauthips"_s, u"getmyip"_s}));
-        const QString failed = u"Keeping my IP authorized failed: "_s % reason % u"\n"_s;
+        const QString failed = u"Keeping my IP authorized failed: could not read the authorized "
+                               u"IP addresses (the answer holds a line that is not an address: "
+                               u"<html>)\n"_s;
         QCOMPARE(client->log().count(failed), 1);
         QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
                  QStringList{u"10.2.2.2"_s});
@@ -182,9 +161,9 @@ private slots:
         const qsizetype before = rounds();
         QTRY_VERIFY_WITH_TIMEOUT(rounds() >= before + 3, 10000);
         periodic->trigger();
-        const qsizetype sent = commands().size();
+        const qsizetype sent = env.commands().size();
         QTest::qWait(3 * client->manager->authPeriodMs);
-        QVERIFY(commands().size() <= sent + 2); // at most the round already in flight
+        QVERIFY(env.commands().size() <= sent + 2); // at most the round already in flight
         const QString works = u"Keeping my IP authorized works again\n"_s;
         QCOMPARE(client->log().count(works), 1);
         QVERIFY(client->log().indexOf(works) > client->log().indexOf(failed));
@@ -209,19 +188,6 @@ private:
         QSignalSpy lists(client->manager, &ProxyManager::finishedGetProxies);
         client->manager->requestProxies();
         QVERIFY(lists.wait(10000));
-    }
-    QStringList commands() const
-    {
-        QStringList words;
-        for (const ReceivedRequest &request : env.service.requestsFor(u"/api"_s))
-            words << request.queryValue(u"command"_s);
-        return words;
-    }
-    void answerWith(const QString &command, const CannedResponse &response)
-    {
-        env.service.setHandler([=](const ReceivedRequest &r) {
-            return r.queryValue(u"command"_s) == command ? std::optional(response) : std::nullopt;
-        });
     }
 
     TestEnvironment env;

@@ -61,3 +61,19 @@ void TestEnvironment::reset()
     service.clearAccounts();
     service.addAccount(demoUser(), demoPassword(), demoProxies());
 }
+
+void TestEnvironment::answerWith(const QString &command,
+                                 const std::optional<CannedResponse> &response)
+{
+    service.setHandler([=](const ReceivedRequest &r) {
+        return r.queryValue(u"command"_s) == command ? response : std::nullopt;
+    });
+}
+
+QStringList TestEnvironment::commands() const
+{
+    QStringList words;
+    for (const ReceivedRequest &request : service.requestsFor(u"/api"_s))
+        words << request.queryValue(u"command"_s);
+    return words;
+}
