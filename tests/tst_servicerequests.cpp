@@ -33,29 +33,6 @@ private slots:
         manager->timeoutMs = 500;
     }
 
-    // A login and an authorization round: every request reaches the service directly, with the
-    // credentials as typed, "&", "%", a place marker and non-ASCII included.
-    void credentialsIntactInEveryRequest()
-    {
-        const QString user = u"dë%1mo?"_s, pass = u"a&b=c#d+e f%25%1?пароль€"_s;
-        env.service.addAccount(user, pass, {env.silentEntry()}, {u"10.2.2.2"_s});
-        env.service.setReportedIp(u"10.1.1.1"_s);
-        QCOMPARE(requestList(std::nullopt, user, pass), QStringList{env.silentEntry()});
-        QTRY_COMPARE(manager->myIp, u"10.1.1.1"_s);
-        manager->requestAuthIps(true);
-        QTRY_COMPARE(env.service.authorizedIps(user), (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
-        QStringList commands;
-        for (const ReceivedRequest &request : env.service.requestsFor(u"/api"_s)) {
-            QCOMPARE(request.queryValue(u"user"_s), user);
-            QCOMPARE(request.queryValue(u"pass"_s), pass);
-            QVERIFY(!request.viaProxy);
-            commands << request.queryValue(u"command"_s);
-        }
-        commands.sort();
-        QCOMPARE(commands,
-                 (QStringList{u"getauthips"_s, u"getmyip"_s, u"list"_s, u"setauthips"_s}));
-    }
-
     void listReply_data()
     {
         QTest::addColumn<QString>("apiUrl"); // empty: the fake service
@@ -68,16 +45,10 @@ private slots:
         const auto ok = [](const QByteArray &body) { return answer(200, body); };
         const QString a = u"10.0.0.1:3128"_s, b = u"10.0.0.2:80"_s;
 
-        row("CR LF, white space, blank line, Latin-1, no final line end",
-            ok("  10.0.0.1:3128 \t\r\n\r\nh\xf6st:80"), {a, {}, u"h\u00f6st:80"_s});
-        const char nuls[] = "10.0.0.1:3128\0 28\n10.0.0.2:80\n\0hidden:1\n";
-        row("NUL ends a line, a line starting with NUL the list", ok({nuls, sizeof nuls - 1}),
-            {a, b});
-        row("NUL starts the body",
-            ok(QByteArray("\0"
-                          "10.0.0.1:3128\n",
-                          15)),
-            {noResponse});
+        row("CR LF, spaces, blank line, Latin-1; NUL ends a line, one at its start the list",
+            ok("  10.0.0.1:3128 \t\r\n\r\nh\xf6st:80\n10.0.0.2:80\0 28\n\0hidden:1\n"_ba),
+            {a, {}, u"h\u00f6st:80"_s, b});
+        row("NUL starts the body", ok("\0"_ba + "10.0.0.1:3128\n"), {noResponse});
         row("error line keeps its terminator", ok("ERROR: wrong password\r\n10.0.0.1:80\n"),
             {u"ERROR: wrong password\r\n"_s});
         row("HTTP 500 with ERROR", answer(500, "ERROR: go away\r\n"), {u"ERROR: go away\r\n"_s});
@@ -161,10 +132,7 @@ private slots:
     {
         QFETCH(CannedResponse, response);
         QFETCH(QString, myIp);
-        env.service.setHandler([response](const ReceivedRequest &r) {
-            return r.queryValue(u"command"_s) == u"getmyip" ? std::optional(response)
-                                                            : std::nullopt;
-        });
+        env.answerWith(u"getmyip"_s, response);
         manager->myIp = u"192.0.2.77"_s;
         manager->setCredentials(TestEnvironment::demoUser(), TestEnvironment::demoPassword());
         QTRY_COMPARE(manager->myIp, myIp);
@@ -172,15 +140,11 @@ private slots:
 
 private:
     // The list as the manager reports it, with the service's list answer replaced.
-    QStringList requestList(const std::optional<CannedResponse> &response = std::nullopt,
-                            const QString &user = TestEnvironment::demoUser(),
-                            const QString &pass = TestEnvironment::demoPassword())
+    QStringList requestList(const std::optional<CannedResponse> &response = std::nullopt)
     {
-        env.service.setHandler([response](const ReceivedRequest &r) {
-            return r.queryValue(u"command"_s) == u"list" ? response : std::nullopt;
-        });
+        env.answerWith(u"list"_s, response);
         QSignalSpy spy(manager.get(), &ProxyManager::finishedGetProxies);
-        manager->setCredentials(user, pass);
+        manager->setCredentials(TestEnvironment::demoUser(), TestEnvironment::demoPassword());
         manager->requestProxies();
         return spy.wait(30000) ? spy.at(0).at(0).toStringList() : QStringList{u"<no signal>"_s};
     }
