@@ -54,18 +54,13 @@ bool TinyProxy::startOnce(const QString &program, Mode mode)
         return false;
     m_port = probe.serverPort();
     probe.close();
-    QTcpServer probe6;
-    m_ipv6 = mode == Mode::Allowing && probe6.listen(QHostAddress::LocalHostIPv6, m_port);
-    probe6.close();
     m_dir = std::make_unique<QTemporaryDir>();
     QFile conf(m_dir->filePath(u"tinyproxy.conf"_s));
     QFile page(m_dir->filePath(u"403.html"_s));
     // The refusing one allows only a documentation address: every loopback client is refused.
     const QString text = u"Port "_s + QString::number(m_port) +
                          u"\nListen 127.0.0.1\nTimeout 30\nMaxClients 100\nLogLevel Warning\n"_s +
-                         (m_ipv6 ? u"Listen ::1\n"_s : QString()) +
                          // Only local clients reach it; without Allow lines all of them may use it.
-                         // (tinyproxy 1.11 misreads IPv6 peers at times, so "Allow ::1" fails.)
                          (mode == Mode::Allowing ? QString()
                                                  : u"Allow 192.0.2.1\nErrorFile 403 \""_s +
                                                        page.fileName() + u"\"\n"_s);
