@@ -35,9 +35,7 @@ private slots:
                             const QString &command = u"getauthips"_s) {
             QTest::newRow(name) << command << response << own << after << logged;
         };
-        const auto ok = [](const QByteArray &body) {
-            return CannedResponse::withStatus(200, body);
-        };
+        const auto ok = [](const QByteArray &b) { return CannedResponse::withStatus(200, b); };
         const auto shown = [](const QStringList &ips) -> QString {
             return u"Authorized IP addresses:\n"_s % ips.join(u'\n') % u"\n"_s;
         };
@@ -79,13 +77,12 @@ private slots:
         shortened.closeAfterBodyBytes = 9;
         shortened.resetAfterBody = true;
         row("short of its length, cut by a reset", shortened, {}, unread(u"Connection closed"_s));
+        const QStringList joined{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s};
         row("update not stored", ok("ERROR: list too long\n"), {},
-            shown({u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s}) %
-                u"Authorizing my IP failed: the service did not store the new list (ERROR: list "
-                u"too long)\n"_s,
+            shown(joined) % u"Authorizing my IP failed: the service did not store the new list "
+                            u"(ERROR: list too long)\n"_s,
             u"10.1.1.1"_s, u"setauthips"_s);
         // No canned answer: the button's round reads the list the periodic round wrote.
-        const QStringList joined{u"10.1.1.1"_s, u"10.2.2.2"_s, u"10.3.3.3"_s};
         row("fixture's own answers", ok({}), joined, shown(joined), u"10.1.1.1"_s, QString());
     }
     // The button's round reads the list with the user's credentials, adds the user's address
@@ -126,7 +123,10 @@ private slots:
                 r.target == "/api?user=demo&pass=demo-pass&command=getauthips&call_emit=1";
         QVERIFY(buttonRead);
         QCOMPARE(storedAtEnd, after.isEmpty() ? stored : after);
-        barrier();
+        // A list request answered: what was sent before it has arrived by then.
+        QSignalSpy lists(manager, &ProxyManager::finishedGetProxies);
+        manager->requestProxies();
+        QVERIFY(lists.wait(10000));
         QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()), storedAtEnd);
     }
     // One action in the window's menu and the tray menu starts a round at once, then one each
@@ -164,8 +164,8 @@ private slots:
         const qsizetype sent = env.commands().size();
         QTest::qWait(3 * client->manager->authPeriodMs);
         QVERIFY(env.commands().size() <= sent + 2); // at most the round already in flight
+        // One line each way: the failure above, then this.
         const QString works = u"Keeping my IP authorized works again\n"_s;
-        QCOMPARE(client->log().count(works), 1);
         QVERIFY(client->log().indexOf(works) > client->log().indexOf(failed));
         QCOMPARE(client->log().count(u"Keeping my IP"_s), 2);
         QVERIFY(!client->log().contains(u"Authoriz"_s));
@@ -181,13 +181,6 @@ private:
         QVERIFY(client->logIn());
         QTRY_COMPARE(client->manager->myIp, u"10.1.1.1"_s);
         env.service.clearRequests();
-    }
-    // A list request answered: what was sent before it has arrived by then.
-    void barrier()
-    {
-        QSignalSpy lists(client->manager, &ProxyManager::finishedGetProxies);
-        client->manager->requestProxies();
-        QVERIFY(lists.wait(10000));
     }
 
     TestEnvironment env;
