@@ -39,8 +39,8 @@ private slots:
         QTest::addColumn<CannedResponse>("response");
         QTest::addColumn<QStringList>("payload");
         const auto row = [](const char *name, const CannedResponse &response,
-                            const QStringList &payload) {
-            QTest::newRow(name) << QString() << response << payload;
+                            const QStringList &payload, const QString &apiUrl = {}) {
+            QTest::newRow(name) << apiUrl << response << payload;
         };
         const auto ok = [](const QByteArray &body) { return answer(200, body); };
         const QString a = u"10.0.0.1:3128"_s, b = u"10.0.0.2:80"_s;
@@ -63,13 +63,10 @@ private slots:
         CannedResponse drip = ok("10.0.0.1:3128\n10.0.0.2:3128\n");
         drip.dripIntervalMs = 200; // each byte restarts a transfer time-out, not the deadline
         row("dripping server times out", drip, {noResponse});
-        QTest::newRow("server down")
-            << u"http://"_s + env.closedEntry() << CannedResponse() << QStringList{noResponse};
-        QTest::newRow("self-signed certificate")
-            << env.tlsService.apiUrl().toString() << CannedResponse()
-            << QStringList{
-                   listFailed %
-                   u"TLS handshake failed: the certificate is self-signed, and untrusted"_s};
+        row("server down", {}, {noResponse}, u"http://"_s + env.closedEntry());
+        row("self-signed certificate", {},
+            {listFailed % u"TLS handshake failed: the certificate is self-signed, and untrusted"_s},
+            env.tlsService.apiUrl().toString());
         // The reason phrase is the server's own text: one line, bounded. With no body, an
         // error status is still an answer.
         CannedResponse forged = answer(500, {});
