@@ -31,12 +31,11 @@ private slots:
     {
         QVERIFY(env.start());
         QVERIFY(fakeProxy.listen());
+        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
     }
     void init()
     {
         env.reset();
-        fakeProxy.setHandler([](const ReceivedRequest &) { return std::optional(page("1", 300)); });
-        fakeProxy.clearRequests();
         manager = new ProxyManager();
         manager->pingUrl = env.service.pingUrl().toString();
         manager->timeoutMs = 1000;

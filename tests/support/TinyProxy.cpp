@@ -97,12 +97,9 @@ bool TinyProxy::startOnce(const QString &program, Mode mode)
 
 void TinyProxy::stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
+    if (m_process) {
+        m_process->kill();
+        m_process->waitForFinished(3000);
     }
     m_process.reset();
     m_port = 0;

@@ -19,8 +19,7 @@ public:
 
     TinyProxy();
     ~TinyProxy();
-    TinyProxy(const TinyProxy &) = delete;
-    TinyProxy &operator=(const TinyProxy &) = delete;
+    Q_DISABLE_COPY(TinyProxy)
 
     // Starts on a free port and waits until it accepts connections. Stops a running one first.
     bool start(Mode mode = Mode::Allowing);
