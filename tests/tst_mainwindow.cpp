@@ -122,9 +122,6 @@ private slots:
         QTest::newRow("one entry")
             << QStringList{u"proxy.example:80"_s} << QStringList{u"proxy.example|80|"_s}
             << u"proxy.example:80"_s << QString();
-        QTest::newRow("edges") << QStringList{u":80"_s, u"host:"_s}
-                               << QStringList{u"|80|"_s, u"host||"_s} << u":80\nhost:"_s
-                               << QString();
         // Rows of entries the tester cannot use show them, to carry their status.
         QTest::newRow("unusable") << QStringList{u"a:b:c"_s, u"nocolon"_s, QString()}
                                   << QStringList{u"a:b:c||"_s, u"nocolon||"_s, u"||"_s}
