@@ -131,11 +131,13 @@ private slots:
     }
     // One action in the window's menu and the tray menu starts a round at once, then one each
     // period that asks for the address too, until it is switched off. The rounds are silent,
-    // but for one line when they start failing and one when they work again.
+    // but for one line when they start failing, on a refused read or update, and one when they
+    // work again.
     void periodicRounds()
     {
         logIn();
-        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
+        const QString user = TestEnvironment::demoUser();
+        env.service.setAuthorizedIps(user, {u"10.2.2.2"_s});
         client->manager->authPeriodMs = 300;
         env.answerWith(u"getauthips"_s, CannedResponse::withStatus(200, "<html>\n"));
         auto *tray = client->main.findChild<QSystemTrayIcon *>();
@@ -150,28 +152,35 @@ private slots:
         tick.sort();
         QCOMPARE(env.commands().at(0), u"getauthips"_s);
         QCOMPARE(tick, (QStringList{u"getauthips"_s, u"getmyip"_s}));
-        const QString failed = u"Keeping my IP authorized failed: could not read the authorized "
-                               u"IP addresses (the answer holds a line that is not an address: "
-                               u"<html>)\n"_s;
+        const QString failed = u"Keeping my IP authorized failed: "_s;
+        const QString unread = failed % u"could not read the authorized IP addresses (the answer "
+                                        u"holds a line that is not an address: <html>)\n"_s;
         QCOMPARE(client->log().count(failed), 1);
-        QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
-                 QStringList{u"10.2.2.2"_s});
+        QCOMPARE(env.service.authorizedIps(user), QStringList{u"10.2.2.2"_s});
 
         env.service.setHandler({});
-        const qsizetype before = rounds();
+        qsizetype before = rounds();
+        QTRY_VERIFY_WITH_TIMEOUT(rounds() >= before + 3, 10000);
+        QCOMPARE(env.service.authorizedIps(user), (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
+        env.service.setAuthorizedIps(user, {u"10.2.2.2"_s});
+        env.answerWith(u"setauthips"_s, CannedResponse::withStatus(200, "ERROR: list too long\n"));
+        before = rounds();
         QTRY_VERIFY_WITH_TIMEOUT(rounds() >= before + 3, 10000);
         periodic->trigger();
         const qsizetype sent = env.commands().size();
         QTest::qWait(3 * client->manager->authPeriodMs);
         QVERIFY(env.commands().size() <= sent + 2); // at most the round already in flight
-        // One line each way: the failure above, then this.
+        const QString log = client->log();
         const QString works = u"Keeping my IP authorized works again\n"_s;
-        QVERIFY(client->log().indexOf(works) > client->log().indexOf(failed));
-        QCOMPARE(client->log().count(u"Keeping my IP"_s), 2);
-        QVERIFY(!client->log().contains(u"Authoriz"_s));
+        const QString unstored =
+            failed % u"the service did not store the new list (ERROR: list too long)\n"_s;
+        QVERIFY2(log.indexOf(unread) >= 0 && log.indexOf(unread) < log.indexOf(works) &&
+                     log.indexOf(works) < log.indexOf(unstored),
+                 qPrintable(log));
+        QCOMPARE(log.count(u"Keeping my IP"_s), 3);
+        QVERIFY(!log.contains(u"Authoriz"_s));
         QCOMPARE(reported.size(), 0);
-        QCOMPARE(env.service.authorizedIps(TestEnvironment::demoUser()),
-                 (QStringList{u"10.1.1.1"_s, u"10.2.2.2"_s}));
+        QCOMPARE(env.service.authorizedIps(user), QStringList{u"10.2.2.2"_s});
     }
 
 private:
