@@ -104,9 +104,8 @@ private slots:
             credentials = QStringList{user, setup == u"env" ? password : QString()};
         else if (setup == u"none" || setup.endsWith(u"file"))
             credentials = QStringList{{}, {}};
-        QTemporaryDir dir;
         if (setup.endsWith(u"file")) {
-            QFile file(dir.filePath(u"credentials"_s));
+            QFile file(workDir.filePath(u"credentials"_s));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write((user % u'\n' % password % u'\n').toUtf8());
             file.close();
@@ -191,10 +190,9 @@ private slots:
     // On a terminal, without credentials elsewhere: asked for, the password not echoed.
     void prompt()
     {
-        const QByteArray program = PM_CLI_PATH;
         const QByteArray api = env.service.url(u"/api"_s).toEncoded();
         // Built before the fork: the child only calls exec.
-        const char *argv[] = {program.constData(), "myip", "--api-url", api.constData(), nullptr};
+        const char *argv[] = {PM_CLI_PATH, "myip", "--api-url", api.constData(), nullptr};
         char term[] = "TERM=dumb";
         char *envp[] = {term, nullptr};
         int fd = -1;

@@ -76,12 +76,10 @@ private slots:
             {listFailed %
              u"HTTP 500 Bad Testing proxy 6.6.6.6 on port 1... success! (2ms)\ufffd"_s %
              QString(113, u'x') % u"… (887 more characters)"_s});
-        QByteArray body;
         QStringList many;
-        for (int i = 0; i < ProxyManager::maxProxies; ++i) {
+        for (int i = 0; i < ProxyManager::maxProxies; ++i)
             many << u"10.%1.%2.%3:3128"_s.arg(i / 65536).arg(i / 256 % 256).arg(i % 256);
-            body += many.constLast().toLatin1() + "\r\n";
-        }
+        const QByteArray body = many.join(u"\r\n"_s).toLatin1() + "\r\n";
         row("200,000 entries, the most a list may hold", ok(body), many);
         row("one entry more is refused", ok(body + "1:1\n"),
             {u"ERROR: The proxy list has more than 200000 entries; none was loaded."_s});
@@ -114,10 +112,8 @@ private slots:
     {
         QTest::addColumn<CannedResponse>("response");
         QTest::addColumn<QString>("myIp");
-        QTest::newRow("first line, CR LF")
-            << answer(200, "10.1.1.1\r\n10.2.2.2\r\n") << u"10.1.1.1"_s;
-        QTest::newRow("IPv6 in canonical text, spaces")
-            << answer(200, "  2001:DB8:0:0::a:F \n") << u"2001:db8::a:f"_s;
+        QTest::newRow("first line") << answer(200, "10.1.1.1\r\n10.2.2.2\r\n") << u"10.1.1.1"_s;
+        QTest::newRow("IPv6") << answer(200, " 2001:DB8:0:0::a:F \n") << u"2001:db8::a:f"_s;
         // Forms QHostAddress also takes, none of them one host's address as the service means it.
         for (const char *text :
              {"1", "127.1", "0x7f000001", "017700000001", "010.1.1.1", "10.1.1.1/32", "0.0.0.0",

@@ -38,10 +38,9 @@ bool TinyProxy::start(Mode mode)
 {
     m_error = u"tinyproxy is not installed"_s;
     // The free port found here may be taken by someone else before tinyproxy binds it.
-    for (int attempt = 0; attempt < 3 && !executable().isEmpty(); ++attempt) {
+    for (int attempt = 0; attempt < 3 && !executable().isEmpty(); ++attempt)
         if (startOnce(executable(), mode))
             return true;
-    }
     qWarning().noquote() << "TinyProxy: could not start:" << m_error;
     return false;
 }
