@@ -61,8 +61,7 @@ private slots:
         QSignalSpy ended(client->manager, &ProxyManager::finishedTest);
         QSignalSpy shown(client->main.statusBar(), &QStatusBar::messageChanged);
         client->click("bTestProxies");
-        QVERIFY(!button("bTestProxies")->isVisible());
-        QVERIFY(button("bStopTesting")->isVisible());
+        QVERIFY(!button("bTestProxies")->isVisible() && button("bStopTesting")->isVisible());
         QCOMPARE(client->main.focusWidget(), button("bStopTesting"));
         QVERIFY(ended.wait(20000));
         QVERIFY(ready());
@@ -122,10 +121,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
         QCOMPARE(rowState(0), u"Connection Error on "_s % yellow);
         QVERIFY(client->log().endsWith(u"connection error: test failed even without a proxy\n"_s));
-
-        // Port 3128, the usual one, is left out of the status word.
-        client->main.finishedTestingProxy({u"10.0.0.1"_s, u"3128"_s, u"0"_s, u"5"_s, u"1"_s});
-        QCOMPARE(rowState(1), u"Up on "_s % green);
     }
     // A stopped run ends once its test out has reported. A refill drops the results of a run
     // over the old list and gives the buttons back at once.
@@ -138,9 +133,8 @@ private slots:
         client->click("bTestProxies");
         QTRY_COMPARE(started.size(), 2);
         client->click("bStopTesting");
-        QVERIFY(button("bTestProxies")->isVisible());
+        QVERIFY(button("bTestProxies")->isVisible() && !button("bStopTesting")->isVisible());
         QVERIFY(!button("bTestProxies")->isEnabled());
-        QVERIFY(!button("bStopTesting")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
         QCOMPARE(rowState(1), u"Timeout on "_s % red);
         QCOMPARE(rowState(2), u" on none"_s);
@@ -162,7 +156,6 @@ private slots:
         client->click("bGetProxies");
         QVERIFY(ready());
         QVERIFY(refilled.wait(10000));
-        QCOMPARE(ended.size(), 0);
         QCOMPARE(table()->model()->rowCount(), 1);
         QCOMPARE(rowState(0), u" on none"_s); // a fresh row
         // The old run's time-out is neither shown nor logged: its list is gone.
@@ -221,8 +214,7 @@ private slots:
                                                       QItemSelectionModel::Rows);
             testSelected->trigger();
         }
-        QVERIFY(!testSelected->isEnabled());
-        QVERIFY(button("bStopTesting")->isVisible());
+        QVERIFY(!testSelected->isEnabled() && button("bStopTesting")->isVisible());
         // Filtered again at once, while the test is out.
         filter->trigger();
         filter->trigger();
