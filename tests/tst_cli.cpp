@@ -90,8 +90,9 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, err);
         QFETCH(int, setRequests);
-        // Query syntax, a place marker and non-ASCII: each must reach the service as typed.
-        const QString user = u"odd üser?"_s, password = u"p&w #1 %41+x y=%1?пароль€"_s;
+        // Query syntax, a percent escape and non-ASCII: each must reach the service as typed. (No
+        // stray "%": QUrl would then re-encode every "%" of the request and hide a missing escape.)
+        const QString user = u"odd üser?"_s, password = u"p&w #1 %41+x y=?пароль€"_s;
         env.service.addAccount(user, password, {u"1.2.3.4:80"_s});
         env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
         if (setup == u"nothing works")
