@@ -10,8 +10,7 @@ class ScopedWorkDir
 public:
     ScopedWorkDir();
     ~ScopedWorkDir();
-    ScopedWorkDir(const ScopedWorkDir &) = delete;
-    ScopedWorkDir &operator=(const ScopedWorkDir &) = delete;
+    Q_DISABLE_COPY(ScopedWorkDir)
 
     bool isValid() const { return m_entered; }
     QString path() const { return m_dir.path(); }

@@ -24,10 +24,9 @@ bool TestEnvironment::start()
     if (!tlsService.listenTls(QStringLiteral(PM_TEST_TLS_DIR "/self-signed.crt"),
                               QStringLiteral(PM_TEST_TLS_DIR "/self-signed.key")))
         return fail(u"cannot listen for TLS: "_s + tlsService.errorString());
+    bool withProxies = true;
 #ifdef Q_OS_WIN
-    const bool withProxies = tinyproxyAvailable();
-#else
-    const bool withProxies = true;
+    withProxies = tinyproxyAvailable();
 #endif
     if (withProxies && !allowingProxy.start(TinyProxy::Mode::Allowing))
         return fail(u"allowing tinyproxy: "_s + allowingProxy.errorString());
@@ -50,14 +49,29 @@ void TestEnvironment::reset()
         s->setReportedIp({});
         s->setLogoFile({});
     }
-    silentListener.setHandler([](const ReceivedRequest &) {
-        CannedResponse response;
-        response.stall = true;
-        return std::optional(response);
-    });
+    CannedResponse stalled;
+    stalled.stall = true;
+    silentListener.setHandler(
+        [stalled](const ReceivedRequest &) { return std::optional(stalled); });
     wrongPage.setHandler([](const ReceivedRequest &) {
         return std::optional(CannedResponse::withStatus(200, wrongPageBody()));
     });
     service.clearAccounts();
     service.addAccount(demoUser(), demoPassword(), demoProxies());
+}
+
+void TestEnvironment::answerWith(const QString &command,
+                                 const std::optional<CannedResponse> &response)
+{
+    service.setHandler([=](const ReceivedRequest &r) {
+        return r.queryValue(u"command"_s) == command ? response : std::nullopt;
+    });
+}
+
+QStringList TestEnvironment::commands() const
+{
+    QStringList words;
+    for (const ReceivedRequest &request : service.requestsFor(u"/api"_s))
+        words << request.queryValue(u"command"_s);
+    return words;
 }

@@ -28,6 +28,11 @@ public:
     // Back to the state right after start(): no handlers, no recorded requests, only the demo
     // account with demoProxies(), no reported IP or logo.
     void reset();
+    // The service answers that API command with the response and every other request as usual;
+    // std::nullopt: every request as usual.
+    void answerWith(const QString &command, const std::optional<CannedResponse> &response);
+    // The command of each API request the service received, in order.
+    QStringList commands() const;
 
     static QString demoUser() { return QStringLiteral("demo"); }
     static QString demoPassword() { return QStringLiteral("demo-pass"); }

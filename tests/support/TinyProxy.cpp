@@ -38,10 +38,9 @@ bool TinyProxy::start(Mode mode)
 {
     m_error = u"tinyproxy is not installed"_s;
     // The free port found here may be taken by someone else before tinyproxy binds it.
-    for (int attempt = 0; attempt < 3 && !executable().isEmpty(); ++attempt) {
+    for (int attempt = 0; attempt < 3 && !executable().isEmpty(); ++attempt)
         if (startOnce(executable(), mode))
             return true;
-    }
     qWarning().noquote() << "TinyProxy: could not start:" << m_error;
     return false;
 }
@@ -54,18 +53,13 @@ bool TinyProxy::startOnce(const QString &program, Mode mode)
         return false;
     m_port = probe.serverPort();
     probe.close();
-    QTcpServer probe6;
-    m_ipv6 = mode == Mode::Allowing && probe6.listen(QHostAddress::LocalHostIPv6, m_port);
-    probe6.close();
     m_dir = std::make_unique<QTemporaryDir>();
     QFile conf(m_dir->filePath(u"tinyproxy.conf"_s));
     QFile page(m_dir->filePath(u"403.html"_s));
     // The refusing one allows only a documentation address: every loopback client is refused.
     const QString text = u"Port "_s + QString::number(m_port) +
                          u"\nListen 127.0.0.1\nTimeout 30\nMaxClients 100\nLogLevel Warning\n"_s +
-                         (m_ipv6 ? u"Listen ::1\n"_s : QString()) +
                          // Only local clients reach it; without Allow lines all of them may use it.
-                         // (tinyproxy 1.11 misreads IPv6 peers at times, so "Allow ::1" fails.)
                          (mode == Mode::Allowing ? QString()
                                                  : u"Allow 192.0.2.1\nErrorFile 403 \""_s +
                                                        page.fileName() + u"\"\n"_s);
@@ -102,12 +96,9 @@ bool TinyProxy::startOnce(const QString &program, Mode mode)
 
 void TinyProxy::stop()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
+    if (m_process) {
+        m_process->kill();
+        m_process->waitForFinished(3000);
     }
     m_process.reset();
     m_port = 0;

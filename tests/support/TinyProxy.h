@@ -19,8 +19,7 @@ public:
 
     TinyProxy();
     ~TinyProxy();
-    TinyProxy(const TinyProxy &) = delete;
-    TinyProxy &operator=(const TinyProxy &) = delete;
+    Q_DISABLE_COPY(TinyProxy)
 
     // Starts on a free port and waits until it accepts connections. Stops a running one first.
     bool start(Mode mode = Mode::Allowing);
@@ -28,8 +27,6 @@ public:
     quint16 port() const { return m_port; }
     // "127.0.0.1:<port>", the form of a proxy entry.
     QString entry() const;
-    // An allowing one listens on ::1 too, at the same port, where the machine has it.
-    bool listensOnIpv6() const { return m_ipv6; }
     QString errorString() const { return m_error; }
 
     // Full path of tinyproxy, or empty when it is not installed.
@@ -39,7 +36,6 @@ private:
     bool startOnce(const QString &program, Mode mode);
 
     quint16 m_port = 0;
-    bool m_ipv6 = false;
     QString m_error;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
