@@ -165,12 +165,12 @@ private slots:
         auto *error = client.child<QLabel>("error_label");
         QVERIFY2(showsError(error, u"ERROR: Wrong username or password"_s),
                  qPrintable(error->text()));
-        CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still wrong\n");
+        CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still refused\n");
         slow.delayMs = 300;
         env.service.setHandler([slow](const ReceivedRequest &) { return std::optional(slow); });
         QTest::mouseClick(client.child<QPushButton>("pushButton"), Qt::LeftButton);
         QCOMPARE(error->text(), QString()); // cleared before any answer
-        QTRY_VERIFY2(showsError(error, u"ERROR: still wrong"_s), qPrintable(error->text()));
+        QTRY_VERIFY2(showsError(error, u"ERROR: still refused"_s), qPrintable(error->text()));
 
         // With a field empty nothing is sent; a request of another client is the barrier.
         env.service.clearRequests();
