@@ -59,6 +59,7 @@ void ApiClient::setCredentials(const QString &user, const QString &pass)
 {
     this->user = user;
     this->pass = pass;
+    secrets = SecretMask(user, pass);
 }
 
 QNetworkReply *ApiClient::send(Command command, const QList<QPair<QString, QString>> &extra)
@@ -103,7 +104,7 @@ bool ApiClient::isTimedOut(QNetworkReply *reply)
     return reply->property(timedOutProperty).toBool();
 }
 
-QString ApiClient::failureOf(QNetworkReply *reply)
+QString ApiClient::failureOf(QNetworkReply *reply) const
 {
     if (isTimedOut(reply))
         return u"no response from server (timed out)"_s;
@@ -122,21 +123,21 @@ QString ApiClient::failureOf(QNetworkReply *reply)
             why = reply->errorString();
         if (!why.isEmpty())
             why[0] = why[0].toLower();
-        return SafeText::singleLine(u"TLS handshake failed: "_s % why);
+        return SafeText::singleLine(secrets.masked(u"TLS handshake failed: "_s % why));
     }
     QString text = reply->errorString();
     for (const auto format : {QUrl::PrettyDecoded, QUrl::FullyEncoded})
         text.replace(reply->url().toString(format), reply->url().toString(QUrl::RemoveQuery));
-    return SafeText::singleLine(text);
+    return SafeText::singleLine(secrets.masked(text));
 }
 
-QString ApiClient::statusFailure(QNetworkReply *reply)
+QString ApiClient::statusFailure(QNetworkReply *reply) const
 {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString reason = QString::fromLatin1(
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
     return SafeText::singleLine(
-        QString(u"HTTP "_s % QString::number(status) % u' ' % reason).trimmed());
+        secrets.masked(u"HTTP "_s % QString::number(status) % u' ' % reason).trimmed());
 }
 
 ProxyManager::FailureKind ApiClient::failureKindOf(QNetworkReply *reply)
@@ -150,11 +151,12 @@ ProxyManager::FailureKind ApiClient::failureKindOf(QNetworkReply *reply)
     return Kind::Unreachable;
 }
 
-QString ApiClient::failureOf(QNetworkReply *reply, const QString &firstLine)
+QString ApiClient::failureOf(QNetworkReply *reply, const QString &firstLine) const
 {
     const QString failure = failureOf(reply);
-    return failure.isEmpty() && firstLine.contains(u"ERROR") ? SafeText::singleLine(firstLine)
-                                                             : failure;
+    return failure.isEmpty() && firstLine.contains(u"ERROR")
+               ? SafeText::singleLine(secrets.masked(firstLine))
+               : failure;
 }
 
 void ApiClient::finished(QNetworkReply *reply)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProxyManager.h"
+#include "SecretMask.h"
 
 #include <QList>
 #include <QObject>
@@ -33,13 +34,16 @@ public:
     // Null, and nothing sent, unless both credentials are set.
     QNetworkReply *send(Command command, const QList<QPair<QString, QString>> &extra = {});
 
-    // Empty when the reply succeeded; otherwise what failed, without the request's URL,
-    // which holds the credentials.
-    static QString failureOf(QNetworkReply *reply);
+    // The current credentials' mask, for any text from the service shown as a message.
+    const SecretMask &mask() const { return secrets; }
+
+    // Empty when the reply succeeded; otherwise what failed, without the request's URL or the
+    // password in any form.
+    QString failureOf(QNetworkReply *reply) const;
     // A failed request, or the service's own refusal on the first line of a successful one.
-    static QString failureOf(QNetworkReply *reply, const QString &firstLine);
+    QString failureOf(QNetworkReply *reply, const QString &firstLine) const;
     // The reply's status as one line, "HTTP 204 No Content", for a status that is not wanted.
-    static QString statusFailure(QNetworkReply *reply);
+    QString statusFailure(QNetworkReply *reply) const;
     // Only for a failed reply: whether the service answered at all.
     static ProxyManager::FailureKind failureKindOf(QNetworkReply *reply);
     static bool isTimedOut(QNetworkReply *reply);
@@ -55,6 +59,7 @@ private:
     const ProxyManager &manager;
     QString user;
     QString pass;
+    SecretMask secrets;
     QNetworkAccessManager *network = nullptr;
     // Ended, not yet handed on: a reply waits until its reader is done and those before it
     // are handed on.

@@ -3,10 +3,12 @@
 #include "IpAddress.h"
 #include "ReplyReader.h"
 #include "SafeText.h"
+#include "SecretMask.h"
 
 using namespace Qt::StringLiterals;
 
-AuthorizedIpList AuthorizedIpList::parse(const QByteArray &body, bool complete)
+AuthorizedIpList AuthorizedIpList::parse(const QByteArray &body, bool complete,
+                                         const SecretMask &mask)
 {
     AuthorizedIpList list;
     qsizetype start = 0;
@@ -16,13 +18,14 @@ AuthorizedIpList AuthorizedIpList::parse(const QByteArray &body, bool complete)
         list.addLine(QByteArrayView(body).sliced(start, i - start));
         start = i + 1;
     }
-    return list.ended(QByteArrayView(body).sliced(start), complete);
+    return list.ended(QByteArrayView(body).sliced(start), complete, mask);
 }
 
-AuthorizedIpList AuthorizedIpList::read(const QNetworkReply *reply, bool complete)
+AuthorizedIpList AuthorizedIpList::read(const QNetworkReply *reply, bool complete,
+                                        const SecretMask &mask)
 {
     if (const ReplyReader *reader = ReplyReader::of(reply))
-        return reader->authorizedIps(complete);
+        return reader->authorizedIps(complete, mask);
     AuthorizedIpList unread;
     unread.problem = u"the answer was not read"_s;
     return unread;
@@ -33,26 +36,23 @@ void AuthorizedIpList::addLine(QByteArrayView line)
     // Lines after a NUL byte would be lost by anything that reads up to it.
     if (line.contains('\0'))
         heldNul = true;
-    if (heldNul || !lineProblem.isEmpty())
+    if (heldNul || !badLine.isEmpty())
         return;
     const QString entry = QString::fromLatin1(line).trimmed();
     if (entry.isEmpty())
         return;
-    if (entry.contains(u"ERROR")) {
-        lineProblem = SafeText::singleLine(entry);
-        return;
-    }
     Parsed address;
-    if (!IpAddress::parseWithPrefix(entry, &address.address, &address.prefixLength)) {
-        lineProblem =
-            u"the answer holds a line that is not an address: "_s % SafeText::singleLine(entry, 80);
+    if (entry.contains(u"ERROR") ||
+        !IpAddress::parseWithPrefix(entry, &address.address, &address.prefixLength)) {
+        badLine = entry;
         return;
     }
     entries.append(entry);
     parsed.append(address);
 }
 
-AuthorizedIpList AuthorizedIpList::ended(QByteArrayView rest, bool complete) const
+AuthorizedIpList AuthorizedIpList::ended(QByteArrayView rest, bool complete,
+                                         const SecretMask &mask) const
 {
     AuthorizedIpList list = *this;
     // A reset can read as a clean end: then only a final line end shows that the last line
@@ -64,8 +64,11 @@ AuthorizedIpList AuthorizedIpList::ended(QByteArrayView rest, bool complete) con
         list.problem = u"the answer holds a NUL byte"_s;
     else if (mayBeCut)
         list.problem = u"the answer may have been cut off (its last line has no line end)"_s;
-    else
-        list.problem = list.lineProblem;
+    else if (list.badLine.contains(u"ERROR"))
+        list.problem = SafeText::singleLine(mask.masked(list.badLine));
+    else if (!list.badLine.isEmpty())
+        list.problem = u"the answer holds a line that is not an address: "_s %
+                       SafeText::singleLine(mask.masked(list.badLine), 80);
     if (!list.problem.isEmpty()) {
         list.entries.clear();
         list.parsed.clear();

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class QNetworkReply;
+class SecretMask;
 
 // The account's authorized addresses as a getauthips answer gives them. The list is written
 // back whole by setauthips, so a read counts only when every line is understood: anything
@@ -16,15 +17,16 @@ class AuthorizedIpList
 {
 public:
     // complete: the body is known to have arrived whole (its Content-Length was reached).
-    // Otherwise it must end with a line end to count as whole.
-    static AuthorizedIpList parse(const QByteArray &body, bool complete);
+    // Otherwise it must end with a line end to count as whole. mask hides the password in the
+    // problem, which may quote the service.
+    static AuthorizedIpList parse(const QByteArray &body, bool complete, const SecretMask &mask);
     // The same for a getauthips reply, whose reader parsed its lines as they arrived.
-    static AuthorizedIpList read(const QNetworkReply *reply, bool complete);
+    static AuthorizedIpList read(const QNetworkReply *reply, bool complete, const SecretMask &mask);
 
     // Parsing line by line: each line without its line end (CR, LF or CR LF), then the end,
     // with the text after the last line end.
     void addLine(QByteArrayView line);
-    AuthorizedIpList ended(QByteArrayView rest, bool complete) const;
+    AuthorizedIpList ended(QByteArrayView rest, bool complete, const SecretMask &mask) const;
 
     bool isValid() const { return problem.isEmpty(); }
     // The address is listed by itself, with or without a full-length prefix; a network that
@@ -44,6 +46,7 @@ private:
     };
     QList<Parsed> parsed;
     bool heldNul = false;
-    // The first line that is not understood.
-    QString lineProblem;
+    // The first line that is not understood, as read (within the line bound): masked only when
+    // the problem is formed, as a cut could split a secret.
+    QString badLine;
 };

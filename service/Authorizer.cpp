@@ -179,11 +179,11 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         endRound(Outcome::Failed, {}, reason);
         return;
     }
-    QString failure = ApiClient::failureOf(reply);
+    QString failure = api.failureOf(reply);
     // A 204 or another success status without a list would read as an empty one.
     if (failure.isEmpty() &&
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        failure = ApiClient::statusFailure(reply);
+        failure = api.statusFailure(reply);
     AuthorizedIpList list;
     if (failure.isEmpty()) {
         const QByteArray body = readAll(reply);
@@ -193,7 +193,7 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
         if (isShort(reply, body.size()))
             failure = u"the answer was cut off"_s;
         else
-            failure = (list = AuthorizedIpList::read(reply, hasLength(reply))).problem;
+            failure = (list = AuthorizedIpList::read(reply, hasLength(reply), api.mask())).problem;
     }
     // An empty or cut answer reads just like a short list, and the write would drop what it
     // missed: only two reads in a row that agree may lead to one.
@@ -239,7 +239,7 @@ void Authorizer::handleAuthIps(QNetworkReply *reply)
 
 void Authorizer::handleSetAuthIps(QNetworkReply *reply)
 {
-    QString failure = ApiClient::failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
+    QString failure = api.failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
     if (!failure.isEmpty())
         failure = u"the service did not store the new list ("_s % failure % u")"_s;
     if (current->callEmit) {

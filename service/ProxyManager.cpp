@@ -100,6 +100,14 @@ void ProxyManager::handleList(QNetworkReply *reply)
 {
     const ReplyReader &body = *ReplyReader::of(reply);
     const QString first = latin1UpToNul(body.firstLine());
+    // An "ERROR" line is a message and may echo the password; a list line is data.
+    QString refusal;
+    if (first.contains(u"ERROR")) {
+        refusal = api->mask().masked(first);
+        // A password holding "ERROR" must not turn the refusal into a list entry.
+        if (!refusal.contains(u"ERROR"))
+            refusal.prepend(u"ERROR: "_s);
+    }
     proxies.clear();
     // Indexes of a run still in flight point into the old list: its results count for nothing.
     tester->dropResults();
@@ -111,13 +119,13 @@ void ProxyManager::handleList(QNetworkReply *reply)
         emit listFailed(FailureKind::ServiceError, u"the list is too long"_s);
         return;
     }
-    const QString failure = ApiClient::failureOf(reply);
+    const QString failure = api->failureOf(reply);
     if (!failure.isEmpty()) {
         const bool timedOut = ApiClient::isTimedOut(reply);
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
         const bool tlsFailed = reply->error() == QNetworkReply::SslHandshakeFailedError;
-        if (!timedOut && first.contains(u"ERROR")) {
-            emit finishedGetProxies({first});
+        if (!timedOut && !refusal.isEmpty()) {
+            emit finishedGetProxies({refusal});
         } else if (timedOut || (!answered && !tlsFailed && first.isEmpty())) {
             emit finishedGetProxies({noResponseText});
         } else {
@@ -131,9 +139,9 @@ void ProxyManager::handleList(QNetworkReply *reply)
         emit listFailed(FailureKind::ServiceError, u"the answer is empty"_s);
         return;
     }
-    if (first.contains(u"ERROR")) {
-        emit finishedGetProxies({first});
-        emit listFailed(FailureKind::ServiceError, SafeText::singleLine(first.trimmed()));
+    if (!refusal.isEmpty()) {
+        emit finishedGetProxies({refusal});
+        emit listFailed(FailureKind::ServiceError, SafeText::singleLine(refusal.trimmed()));
         return;
     }
     proxies = body.lines();
@@ -145,16 +153,16 @@ void ProxyManager::handleMyIp(QNetworkReply *reply)
     // The whole line, NUL bytes included: only a line that is one address and nothing more
     // may become myIp, which is later sent in the authorized list.
     const QString line = QString::fromLatin1(readLine(reply).trimmed());
-    myIpFailure = ApiClient::failureOf(reply, line);
+    myIpFailure = api->failureOf(reply, line);
     const QString canonical = myIpFailure.isEmpty() ? IpAddress::canonicalHost(line) : QString();
     if (myIpFailure.isEmpty() && canonical.isEmpty())
-        myIpFailure =
-            u"the service's answer is not an address: "_s % SafeText::singleLine(line, 80);
+        myIpFailure = u"the service's answer is not an address: "_s %
+                      SafeText::singleLine(api->mask().masked(line), 80);
     myIp = canonical.isEmpty() ? u""_s : canonical;
     if (myIpRequestsOut > 0)
         --myIpRequestsOut;
-    myIpDone(ApiClient::failureOf(reply).isEmpty() ? FailureKind::ServiceError
-                                                   : ApiClient::failureKindOf(reply));
+    myIpDone(api->failureOf(reply).isEmpty() ? FailureKind::ServiceError
+                                             : ApiClient::failureKindOf(reply));
 }
 
 // Reports the getmyip answer now in myIp or myIpFailure, then lets a round waiting for it go on.

@@ -188,14 +188,14 @@ void ReplyReader::scanBody(QByteArrayView data)
     }
 }
 
-AuthorizedIpList ReplyReader::authorizedIps(bool complete) const
+AuthorizedIpList ReplyReader::authorizedIps(bool complete, const SecretMask &mask) const
 {
     if (!done || cut || !reply->isOpen()) {
         AuthorizedIpList unread;
         unread.problem = u"the answer was not read whole"_s;
         return unread;
     }
-    return addresses.ended(QByteArrayView(whole).last(lineBytes), complete);
+    return addresses.ended(QByteArrayView(whole).last(lineBytes), complete, mask);
 }
 
 // Compression is not asked for: the access manager would inflate a small body to any size.

@@ -60,8 +60,8 @@ public:
     const QByteArray &firstLine() const { return first; }
     const QStringList &lines() const { return kept; }
     const QByteArray &body() const { return whole; }
-    // complete as for AuthorizedIpList::parse().
-    AuthorizedIpList authorizedIps(bool complete) const;
+    // complete and mask as for AuthorizedIpList::parse().
+    AuthorizedIpList authorizedIps(bool complete, const SecretMask &mask) const;
 
 signals:
     // Once, when done.

@@ -71,6 +71,11 @@ private slots:
             {}, unread(u"the answer holds a NUL byte"_s));
         row("not an address as the service means it", ok("10.9.9.9\n127.1\n"), {},
             unread(u"the answer holds a line that is not an address: 127.1"_s));
+        // The password, its base64 and that of "user:password"; the cut falls in the second.
+        row("line echoing the password",
+            ok("<" + QByteArray(40, 'x') + " demo-pass ZGVtby1wYXNz ZGVtbzpkZW1vLXBhc3M=>\n"), {},
+            unread(u"the answer holds a line that is not an address: <"_s % QString(40, u'x') %
+                   u" *** *** ***>"_s));
         CannedResponse unframed = ok("10.9.9.9\n10.8.8.8");
         unframed.unframed = true;
         unframed.resetAfterBody = true;

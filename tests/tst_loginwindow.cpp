@@ -184,12 +184,12 @@ private slots:
         QVERIFY2(showsError(error, whole), qPrintable(error->text()));
         QVERIFY(error->fontMetrics().horizontalAdvance(error->text()) <=
                 error->contentsRect().width());
-        CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still wrong\n");
+        CannedResponse slow = CannedResponse::withStatus(200, "ERROR: still refused\n");
         slow.delayMs = 300;
         env.service.setHandler([slow](const ReceivedRequest &) { return std::optional(slow); });
         client.click("pushButton");
         QCOMPARE(error->text(), QString()); // cleared before any answer
-        QTRY_VERIFY2(showsError(error, u"ERROR: still wrong"_s), qPrintable(error->text()));
+        QTRY_VERIFY2(showsError(error, u"ERROR: still refused"_s), qPrintable(error->text()));
 
         // A request of another client is the barrier.
         env.service.setHandler({});

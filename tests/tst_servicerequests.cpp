@@ -14,6 +14,10 @@ namespace {
 const auto answer = &CannedResponse::withStatus;
 const QString noResponse = u"ERROR: Sorry, no response from server."_s;
 const QString listFailed = u"ERROR: Could not get the proxy list: "_s;
+// The password of listReply's request, and what a service might echo of it: as typed,
+// percent-encoded, and the base64 of "user:password".
+const QString echoedPass = u"s3cr&t w%rd"_s;
+const QByteArray echoes = "s3cr&t w%rd s3cr%26t%20w%25rd ZGVtbzpzM2NyJnQgdyVyZA==";
 
 } // namespace
 
@@ -76,6 +80,14 @@ private slots:
             {listFailed %
              u"HTTP 500 Bad Testing proxy 6.6.6.6 on port 1... success! (2ms)\ufffd"_s %
              QString(113, u'x') % u"… (887 more characters)"_s});
+        // Masked before the cut, which would fall inside the base64 of "user:password".
+        CannedResponse echoing = answer(401, {});
+        echoing.reason = "Bad " + QByteArray(130, 'x') + ' ' + echoes + ' ' + QByteArray(60, 'y');
+        row("HTTP reason echoing the password", echoing,
+            {listFailed % u"HTTP 401 Bad "_s % QString(130, u'x') % u" *** *** *** "_s %
+             QString(21, u'y') % u"… (39 more characters)"_s});
+        row("error line echoing the password", ok("ERROR: refused " + echoes + "\n"),
+            {u"ERROR: refused *** *** ***\n"_s});
         QStringList many;
         for (int i = 0; i < ProxyManager::maxProxies; ++i)
             many << u"10.%1.%2.%3:3128"_s.arg(i / 65536).arg(i / 256 % 256).arg(i % 256);
@@ -118,7 +130,7 @@ private slots:
         // The size limit, not the deadline, must end a large answer.
         if (response.body.size() > 1000000)
             manager->apiTimeoutMs = 60000;
-        QCOMPARE(requestList(response), payload);
+        QCOMPARE(requestList(response, TestEnvironment::demoUser(), echoedPass), payload);
         // Each reply is released once handled, or a client left running would grow for ever.
         QTRY_VERIFY(manager->findChildren<QNetworkReply *>().isEmpty());
         QCOMPARE(manager->proxies, payload.at(0).contains(u"ERROR"_s) ? QStringList() : payload);
