@@ -68,7 +68,7 @@ private slots:
         row("empty for a moment", u"authorize"_s, u"empty once"_s, 5, {}, u"list changed"_s);
         row("address unknown", u"authorize"_s, u"fail getmyip"_s, 3, {}, u"not known"_s);
         row("echoed secrets", u"myip"_s, u"echo"_s, 3, {},
-            u"name=odd user pass=*** enc=*** low=*** b64=*** end"_s);
+            u"pass=*** enc=*** low=*** b64=*** end"_s);
         row("unreachable", u"list --api-url "_s + closed, {}, 4, {}, u"cannot reach the service"_s);
         row("unknown command, line separators", u"ls\u2028i\u2029t"_s, {}, 2, {},
             u"unknown command: ls i t"_s);

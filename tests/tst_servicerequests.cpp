@@ -130,7 +130,7 @@ private slots:
         // The size limit, not the deadline, must end a large answer.
         if (response.body.size() > 1000000)
             manager->apiTimeoutMs = 60000;
-        QCOMPARE(requestList(response, TestEnvironment::demoUser(), echoedPass), payload);
+        QCOMPARE(requestList(response, echoedPass), payload);
         // Each reply is released once handled, or a client left running would grow for ever.
         QTRY_VERIFY(manager->findChildren<QNetworkReply *>().isEmpty());
         QCOMPARE(manager->proxies, payload.at(0).contains(u"ERROR"_s) ? QStringList() : payload);
@@ -166,11 +166,12 @@ private slots:
 
 private:
     // The list as the manager reports it, with the service's list answer replaced.
-    QStringList requestList(const std::optional<CannedResponse> &response = std::nullopt)
+    QStringList requestList(const std::optional<CannedResponse> &response = std::nullopt,
+                            const QString &pass = TestEnvironment::demoPassword())
     {
         env.answerWith(u"list"_s, response);
         QSignalSpy spy(manager.get(), &ProxyManager::finishedGetProxies);
-        manager->setCredentials(TestEnvironment::demoUser(), TestEnvironment::demoPassword());
+        manager->setCredentials(TestEnvironment::demoUser(), pass);
         manager->requestProxies();
         return spy.wait(30000) ? spy.at(0).at(0).toStringList() : QStringList{u"<no signal>"_s};
     }
