@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
@@ -166,7 +165,7 @@ private slots:
                                                   << QStringList{u"::1|80|"_s, u"a b|8\ufffd0|"_s}
                                                   << u"[::1]:80\na b:8\ufffd0"_s << QString();
         QTest::newRow("failure") << QStringList{u"ERROR: Suspended: 2 days\r\n"_s}
-                                 << QStringList{u"ERROR: Suspended: 2 days|| spans 4"_s}
+                                 << QStringList{u"ERROR: Suspended: 2 days|| spans 4x1"_s}
                                  << QString()
                                  << u"Proxy list not refreshed: ERROR: Suspended: 2 days\n"_s;
     }
@@ -191,8 +190,9 @@ private slots:
                 const bool editable = model->flags(cell) & Qt::ItemIsEditable;
                 cells << cell.data().toString() + (editable ? u"(editable)"_s : QString());
             }
-            const int span = table->columnSpan(row, 0);
-            shown << cells.join(u'|') % (span == 1 ? QString() : u" spans %1"_s.arg(span));
+            const QString span =
+                u"%1x%2"_s.arg(table->columnSpan(row, 0)).arg(table->rowSpan(row, 0));
+            shown << cells.join(u'|') % (span == u"1x1" ? QString() : u" spans "_s % span);
         }
         QCOMPARE(shown, rows);
         table->selectAll();
