@@ -113,7 +113,7 @@ QString ApiClient::failureOf(QNetworkReply *reply) const
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
         return statusFailure(reply);
-    if (const QString bound = ReplyReader::boundPassed(reply); !bound.isEmpty())
+    if (QString bound = ReplyReader::boundPassed(reply); !bound.isEmpty())
         return bound;
     if (reply->error() == QNetworkReply::NoError)
         return {};

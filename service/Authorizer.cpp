@@ -147,11 +147,13 @@ void Authorizer::myIpSettled(const QString &failure)
         readList();
 }
 
-void Authorizer::endRound(Outcome outcome, QStringList ips, const QString &failure)
+void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString &failure)
 {
+    // ips may be the round's own list, which ending the round frees.
+    const QStringList reported = ips; // NOLINT(performance-unnecessary-copy-initialization)
     const Origin origin = current->origin;
     current.reset();
-    emit authorizationEnded(outcome, ips, failure, origin);
+    emit authorizationEnded(outcome, reported, failure, origin);
     startNext();
 }
 

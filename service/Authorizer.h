@@ -76,7 +76,7 @@ private:
     void handleAuthIps(QNetworkReply *reply);
     void handleSetAuthIps(QNetworkReply *reply);
     // ips by value: it may be the ending round's own list.
-    void endRound(Outcome outcome, QStringList ips, const QString &failure);
+    void endRound(Outcome outcome, const QStringList &ips, const QString &failure);
     void periodicRoundDone(const QString &failure);
 
     ProxyManager &manager;

@@ -31,7 +31,7 @@ void RunStatus::resultArrived(int code)
 QString RunStatus::finish()
 {
     update.stop();
-    const QString summary = progress.summaryText();
+    QString summary = progress.summaryText();
     bar->showMessage(summary);
     return summary;
 }
