@@ -142,7 +142,7 @@ void Authorizer::myIpSettled(const QString &failure)
         return;
     awaitingMyIp = false;
     if (manager.myIp.isEmpty())
-        endRound(Outcome::Failed, {}, u"my IP address is not known ("_s % myIpFailure % u")"_s);
+        endRound(Outcome::Failed, {}, unknownAddress());
     else
         readList();
 }
@@ -168,14 +168,18 @@ void Authorizer::handleReply(ApiClient::Command command, QNetworkReply *reply)
         handleSetAuthIps(reply);
 }
 
+QString Authorizer::unknownAddress() const
+{
+    return myIpFailure.isEmpty() ? u"my IP address is not known"_s
+                                 : u"my IP address is not known ("_s % myIpFailure % u")"_s;
+}
+
 void Authorizer::handleAuthIps(QNetworkReply *reply)
 {
     const bool callEmit = current->callEmit;
     const QString &myIp = manager.myIp;
     if (myIp.isEmpty()) {
-        const QString reason = myIpFailure.isEmpty()
-                                   ? u"my IP address is not known"_s
-                                   : u"my IP address is not known ("_s % myIpFailure % u")"_s;
+        const QString reason = unknownAddress();
         if (!callEmit)
             periodicRoundDone(reason);
         endRound(Outcome::Failed, {}, reason);

@@ -85,6 +85,8 @@ private:
     bool periodicFailing = false;
     // Why myIp is empty, for the rounds' reports.
     QString myIpFailure;
+    // Why a round cannot go on without the address.
+    QString unknownAddress() const;
     std::optional<Round> current;
     QList<Round> waiting;
     quint64 roundsStarted = 0;

@@ -10,6 +10,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 class QTimerEvent;
 
 // Runs the tests of a proxy list, up to a given number at once. Each test in flight has an
@@ -56,6 +57,7 @@ private:
 
     void fill();
     void send(Slot &slot, int index, const QString &host, quint16 port);
+    static QNetworkRequest pageRequest(const QString &url);
     void readPage(Slot &slot);
     void handleReply(Slot &slot, QNetworkReply *reply);
     void sendProbe(Slot &slot);
