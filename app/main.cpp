@@ -1,6 +1,7 @@
 #include "AppConfig.h"
 #include "LoginWindow.h"
 #include "MainWindow.h"
+#include "ProgramIdentity.h"
 #include "ProxyManager.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    ProgramIdentity::apply();
     LoginWindow login(nullptr);
     MainWindow window(nullptr);
     // Lives until the process ends; the windows only borrow it.
