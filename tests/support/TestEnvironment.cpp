@@ -58,6 +58,7 @@ void TestEnvironment::reset()
     });
     service.clearAccounts();
     service.addAccount(demoUser(), demoPassword(), demoProxies());
+    settings.clear();
 }
 
 void TestEnvironment::answerWith(const QString &command,

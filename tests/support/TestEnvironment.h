@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DemoService.h"
+#include "TemporarySettings.h"
 #include "TinyProxy.h"
 
 #include <QByteArray>
@@ -26,7 +27,7 @@ public:
     bool start();
     QString errorString() const { return m_error; }
     // Back to the state right after start(): no handlers, no recorded requests, only the demo
-    // account with demoProxies(), no reported IP or logo.
+    // account with demoProxies(), no reported IP or logo, no settings.
     void reset();
     // The service answers that API command with the response and every other request as usual;
     // std::nullopt: every request as usual.
@@ -48,6 +49,8 @@ public:
     // In this order: allowing, refusing, silent, wrong page, closed.
     QStringList demoProxies() const;
 
+    // First: before anything reads them.
+    TemporarySettings settings;
     DemoService service;
     TinyProxy allowingProxy;
     TinyProxy refusingProxy;
