@@ -4,6 +4,7 @@
 #include "WindowPlacement.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QRect>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -18,20 +19,27 @@ static const auto parallelKey = u"choices/parallelTests"_s;
 static const auto onlyWorkingKey = u"choices/showOnlyWorking"_s;
 static const auto geometryKey = u"choices/mainWindowGeometry"_s;
 
+// A fresh QSettings each time: cheap, and it follows where the settings live. Without the
+// program's names they would land in an "Unknown Organization" folder (the benchmarks show the
+// window without them).
+static void remember(const QString &key, const QVariant &value)
+{
+    if (!QCoreApplication::organizationName().isEmpty())
+        QSettings().setValue(key, value);
+}
+
 RememberedChoices::RememberedChoices(QWidget *window, QSpinBox *parallelTests, QAction *authorize,
                                      ApplicationMenu *menu)
     : QObject(window), window(window), parallelTests(parallelTests), authorize(authorize),
       menu(menu)
 {
-    // A fresh QSettings each time: cheap, and it follows where the settings live.
-    connect(authorize, &QAction::toggled, this,
-            [](bool on) { QSettings().setValue(authorizeKey, on); });
+    connect(authorize, &QAction::toggled, this, [](bool on) { remember(authorizeKey, on); });
     connect(menu->onlyWorkingAction(), &QAction::toggled, this,
-            [](bool on) { QSettings().setValue(onlyWorkingKey, on); });
+            [](bool on) { remember(onlyWorkingKey, on); });
     connect(menu, &ApplicationMenu::retestPeriodChosen, this,
-            [](int minutes) { QSettings().setValue(retestKey, minutes); });
+            [](int minutes) { remember(retestKey, minutes); });
     connect(parallelTests, &QSpinBox::valueChanged, this,
-            [](int count) { QSettings().setValue(parallelKey, count); });
+            [](int count) { remember(parallelKey, count); });
 }
 
 void RememberedChoices::placeWindow()
@@ -60,5 +68,5 @@ void RememberedChoices::restoreAfterLogin()
 void RememberedChoices::rememberPlacement()
 {
     if (window->isVisible())
-        QSettings().setValue(geometryKey, window->normalGeometry());
+        remember(geometryKey, window->normalGeometry());
 }
