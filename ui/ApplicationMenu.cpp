@@ -1,8 +1,11 @@
 #include "ApplicationMenu.h"
 
+#include "SessionAutostart.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QDir>
 #include <QMenu>
 
 using namespace Qt::StringLiterals;
@@ -10,13 +13,13 @@ using namespace Qt::StringLiterals;
 ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit, QWidget *window)
     : QObject(window)
 {
-    auto *onlyWorking = new QAction(tr("Show only working"), this);
+    onlyWorking = new QAction(tr("Show only working"), this);
     onlyWorking->setObjectName(u"actionShowOnlyWorking"_s);
     onlyWorking->setCheckable(true);
     connect(onlyWorking, &QAction::toggled, this, &ApplicationMenu::onlyWorkingToggled);
 
     auto *retestMenu = new QMenu(tr("Re-test every ..."), window);
-    auto *retestGroup = new QActionGroup(this);
+    retestGroup = new QActionGroup(this);
     for (const int minutes : {0, 5, 15, 60}) {
         QAction *action =
             retestMenu->addAction(minutes == 0 ? tr("Off") : tr("%1 minutes").arg(minutes), this,
@@ -29,6 +32,18 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
     }
     menu->insertAction(exit, onlyWorking);
     menu->insertMenu(exit, retestMenu);
+
+    auto *startAtLogin = new QAction(tr("Start when I log in"), this);
+    startAtLogin->setObjectName(u"actionStartAtLogin"_s);
+    startAtLogin->setCheckable(true);
+    startAtLogin->setChecked(SessionAutostart::forThisSystem()->isEnabled());
+    connect(startAtLogin, &QAction::triggered, this,
+            [this, startAtLogin](bool on) { setStartAtLogin(startAtLogin, on); });
+    // The user may have removed the entry elsewhere since.
+    connect(menu, &QMenu::aboutToShow, startAtLogin, [startAtLogin] {
+        startAtLogin->setChecked(SessionAutostart::forThisSystem()->isEnabled());
+    });
+    menu->insertAction(exit, startAtLogin);
     menu->insertSeparator(exit);
 
     // The tray has its own "&Quit", without the window's shortcut.
@@ -39,4 +54,25 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
     tray->addMenu(retestMenu);
     tray->addSeparator();
     tray->addAction(quit);
+}
+
+void ApplicationMenu::chooseRetestPeriod(int minutes)
+{
+    for (QAction *action : retestGroup->actions()) {
+        if (action->data().toInt() == minutes && !action->isChecked())
+            action->trigger();
+    }
+}
+
+// From the folder started in, where config.ini is; the entry starts the program in the tray.
+void ApplicationMenu::setStartAtLogin(QAction *action, bool on)
+{
+    const auto entry = SessionAutostart::forThisSystem();
+    const bool done =
+        on ? entry->enable(QCoreApplication::applicationFilePath(), QDir::currentPath())
+           : entry->disable();
+    action->setChecked(entry->isEnabled());
+    if (!done)
+        emit problem(
+            (on ? tr("Could not write %1\n") : tr("Could not remove %1\n")).arg(entry->location()));
 }

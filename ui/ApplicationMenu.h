@@ -3,6 +3,7 @@
 #include <QObject>
 
 class QAction;
+class QActionGroup;
 class QMenu;
 class QWidget;
 
@@ -17,12 +18,21 @@ public:
     ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit, QWidget *window);
 
     QMenu *trayMenu() const { return tray; }
+    QAction *onlyWorkingAction() const { return onlyWorking; }
+    // Checks the re-test entry of that period as the user's choice would; others are ignored.
+    void chooseRetestPeriod(int minutes);
 
 signals:
     void onlyWorkingToggled(bool only);
     // 0 switches the re-tests off.
     void retestPeriodChosen(int minutes);
+    // A line for the log, ending in a line break.
+    void problem(const QString &line);
 
 private:
+    void setStartAtLogin(QAction *action, bool on);
+
     QMenu *tray;
+    QAction *onlyWorking;
+    QActionGroup *retestGroup;
 };

@@ -5,6 +5,7 @@
 #include "AuthorizationReport.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
+#include "RememberedChoices.h"
 #include "RetestScheduler.h"
 #include "RunStatus.h"
 #include "SafeText.h"
@@ -42,11 +43,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
             &ProxyTableController::setOnlyWorking);
     connect(table, &ProxyTableController::testRequested, this, &MainWindow::testEntries);
 
-    centerOnPrimaryScreen(this);
+    connect(menu, &ApplicationMenu::problem, this, &MainWindow::appendLog);
+    choices = new RememberedChoices(this, ui->sbParallelTests,
+                                    ui->action_Ensure_my_IP_is_always_authorized, menu);
+    choices->placeWindow();
 }
 
 MainWindow::~MainWindow()
 {
+    choices->rememberPlacement();
     delete ui;
 }
 
@@ -69,6 +74,7 @@ void MainWindow::initAndShow()
             &AuthorizationReport::notice, this, &MainWindow::notify);
 
     getProxies(proxyManager->proxies);
+    choices->restoreAfterLogin();
 }
 
 // The address and the list are asked for together and may answer in either order.
@@ -101,7 +107,7 @@ void MainWindow::flushLog()
 
 void MainWindow::setParallelTests(int count)
 {
-    ui->sbParallelTests->setValue(count);
+    choices->setConfiguredParallelTests(count);
 }
 
 void MainWindow::getProxies(const QStringList &list)
@@ -134,6 +140,7 @@ void MainWindow::on_actionExit_triggered()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    choices->rememberPlacement();
     // Without a system tray a hidden window could never come back.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         QCoreApplication::quit();

@@ -11,6 +11,7 @@
 class ApplicationMenu;
 class ProxyManager;
 class ProxyTableController;
+class RememberedChoices;
 class RetestScheduler;
 class RunStatus;
 class TestRunLog;
@@ -39,7 +40,7 @@ public:
     // What one message may put in the view; log.txt and "Copy debug log" keep all of it.
     static constexpr qsizetype maxViewMessageChars = DebugLog::maxViewMessageChars;
 
-    // Sets the "Parallel tests:" spin box, as config.ini says at start.
+    // Sets the "Parallel tests:" spin box, as config.ini says at start, unless the user chose.
     void setParallelTests(int count);
 
     ProxyManager *proxyManager = nullptr;
@@ -95,6 +96,7 @@ private:
     TrayIcon *tray;
     RetestScheduler *retests;
     RunStatus *status;
+    RememberedChoices *choices;
     // Logs the address once the getmyip answer of this login is in.
     QMetaObject::Connection myIpAnswerWait;
     QMetaObject::Connection myIpFailureWait;

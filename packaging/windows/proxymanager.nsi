@@ -71,12 +71,18 @@ Section "Install"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; The user's config.ini and log.txt in $APPDATA\ProxyManager stay.
+; The user's config.ini and log.txt in $APPDATA\ProxyManager stay; the saved login, the settings
+; and the entry that starts the program at login go.
 Section "Uninstall"
+    ; While the program is still there: it also deletes the saved login from the credential store.
+    ExecWait '"$INSTDIR\proxymanager.exe" --forget'
+    ; The entry and the settings once more, should the program not have run.
+    DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "${APP}"
     Delete "$SMPROGRAMS\${APP}.lnk"
     !include "${UNINSTALL_LIST}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    ; The install folder's value and the program's settings (Software\${APP}\${APP}).
     DeleteRegKey HKCU "Software\${APP}"
 SectionEnd

@@ -1,6 +1,9 @@
 #include "TestEnvironment.h"
 
+#include "ProgramIdentity.h"
+
 #include <QDebug>
+#include <QSettings>
 #include <QTcpServer>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +20,10 @@ bool TestEnvironment::start()
         qWarning().noquote() << "TestEnvironment:" << message;
         return false;
     };
+    ProgramIdentity::apply();
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settingsDir.path()));
     for (DemoService *s : {&service, &silentListener, &wrongPage}) {
         if (!s->listen())
             return fail(u"cannot listen: "_s + s->errorString());
@@ -58,6 +65,7 @@ void TestEnvironment::reset()
     });
     service.clearAccounts();
     service.addAccount(demoUser(), demoPassword(), demoProxies());
+    QSettings().clear();
 }
 
 void TestEnvironment::answerWith(const QString &command,

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 
 // In a test function or data row that needs the real proxies: tinyproxy is a Unix program, so
@@ -21,12 +22,15 @@
 class TestEnvironment
 {
 public:
+    // Also points the per-user settings (INI files on every system) and the XDG configuration
+    // folder (autostart entries) at a temporary folder, for this process and the programs it
+    // starts, under the program's own names: no test sees the user's own.
     // False (with a warning and errorString()) if any part fails to start. On Windows a missing
     // tinyproxy is no failure: the two proxies stay stopped (port 0).
     bool start();
     QString errorString() const { return m_error; }
     // Back to the state right after start(): no handlers, no recorded requests, only the demo
-    // account with demoProxies(), no reported IP or logo.
+    // account with demoProxies(), no reported IP or logo, empty settings.
     void reset();
     // The service answers that API command with the response and every other request as usual;
     // std::nullopt: every request as usual.
@@ -48,6 +52,7 @@ public:
     // In this order: allowing, refusing, silent, wrong page, closed.
     QStringList demoProxies() const;
 
+    QTemporaryDir settingsDir;
     DemoService service;
     TinyProxy allowingProxy;
     TinyProxy refusingProxy;
