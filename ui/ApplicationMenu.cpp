@@ -27,8 +27,13 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
         action->setData(minutes);
         retestGroup->addAction(action);
     }
+    auto *forget = new QAction(tr("Forget saved login"), this);
+    forget->setObjectName(u"actionForgetSavedLogin"_s);
+    connect(forget, &QAction::triggered, this, &ApplicationMenu::forgetSavedLoginChosen);
+
     menu->insertAction(exit, onlyWorking);
     menu->insertMenu(exit, retestMenu);
+    menu->insertAction(exit, forget);
     menu->insertSeparator(exit);
 
     // The tray has its own "&Quit", without the window's shortcut.

@@ -22,6 +22,7 @@ signals:
     void onlyWorkingToggled(bool only);
     // 0 switches the re-tests off.
     void retestPeriodChosen(int minutes);
+    void forgetSavedLoginChosen();
 
 private:
     QMenu *tray;

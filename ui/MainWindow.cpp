@@ -41,6 +41,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(menu, &ApplicationMenu::onlyWorkingToggled, table,
             &ProxyTableController::setOnlyWorking);
     connect(table, &ProxyTableController::testRequested, this, &MainWindow::testEntries);
+    connect(menu, &ApplicationMenu::forgetSavedLoginChosen, this, [this] {
+        connect(
+            proxyManager, &ProxyManager::savedLoginForgotten, this,
+            [this] { appendLog(u"Saved login forgotten.\n"_s); }, Qt::SingleShotConnection);
+        proxyManager->forgetSavedLogin();
+    });
 
     centerOnPrimaryScreen(this);
 }
@@ -52,8 +58,13 @@ MainWindow::~MainWindow()
 
 void MainWindow::initAndShow()
 {
-    QApplication::setQuitOnLastWindowClosed(false);
+    initInTray();
     show();
+}
+
+void MainWindow::initInTray()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
     tray->show();
 
     log->start();
