@@ -2,6 +2,7 @@
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -141,7 +142,23 @@ private slots:
         QVERIFY(!client.main.isVisible());
         QCOMPARE(client.child<QSpinBox>("sbParallelTests")->value(), 7);
 
-        QCOMPARE(login.size(), QSize(320, 220));
+        QCOMPARE(login.size(), QSize(320, 250));
+        // Tab goes user name, password, "Remember me", "Login"; every row is whole.
+        QStringList order;
+        for (QWidget *w = client.child<QLineEdit>("username"); order.size() < 4;
+             w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus)
+                order << w->objectName();
+        }
+        QCOMPARE(order,
+                 (QStringList{u"username"_s, u"password"_s, u"rememberMe"_s, u"pushButton"_s}));
+        login.grab();
+        const auto *box = client.child<QCheckBox>("rememberMe");
+        QVERIFY(box->width() >= box->sizeHint().width() &&
+                box->height() >= box->sizeHint().height());
+        QVERIFY(box->geometry().top() > client.child<QLineEdit>("password")->geometry().bottom());
+        QVERIFY(client.child<QPushButton>("pushButton")->geometry().bottom() <
+                login.centralWidget()->height());
         QCOMPARE(login.minimumSize(), login.maximumSize());
         QVERIFY(
             !(login.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

@@ -118,7 +118,7 @@ void LoginWindow::keychainChecked(bool answers, const QString &reason)
         return;
     noKeychainNote = tr("Remember me: no keychain answers (%1); the login is not remembered.")
                          .arg(SafeText::singleLine(reason, 200));
-    const QString note = tr("No keychain: not remembered");
+    const QString note = tr("No keychain: not saved");
     QLabel *label = ui->keychainNote;
     label->setText(
         label->fontMetrics().elidedText(note, Qt::ElideRight, label->contentsRect().width()));
