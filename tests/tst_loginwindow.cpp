@@ -144,18 +144,16 @@ private slots:
 
         QCOMPARE(login.size(), QSize(320, 250));
         // Tab goes user name, password, "Remember me", "Login"; every row is whole.
-        QStringList order;
-        for (QWidget *w = client.child<QLineEdit>("username"); order.size() < 4;
-             w = w->nextInFocusChain()) {
-            if (w->focusPolicy() & Qt::TabFocus)
-                order << w->objectName();
+        QWidget *focus = client.child<QLineEdit>("username");
+        for (const char *next : {"password", "rememberMe", "pushButton"}) {
+            do
+                focus = focus->nextInFocusChain();
+            while (!(focus->focusPolicy() & Qt::TabFocus));
+            QCOMPARE(focus->objectName(), QLatin1String(next));
         }
-        QCOMPARE(order,
-                 (QStringList{u"username"_s, u"password"_s, u"rememberMe"_s, u"pushButton"_s}));
         login.grab();
         const auto *box = client.child<QCheckBox>("rememberMe");
-        QVERIFY(box->width() >= box->sizeHint().width() &&
-                box->height() >= box->sizeHint().height());
+        QVERIFY(box->size().boundedTo(box->sizeHint()) == box->sizeHint());
         QVERIFY(box->geometry().top() > client.child<QLineEdit>("password")->geometry().bottom());
         QVERIFY(client.child<QPushButton>("pushButton")->geometry().bottom() <
                 login.centralWidget()->height());

@@ -122,7 +122,7 @@ void LoginWindow::keychainChecked(bool answers, const QString &reason)
     QLabel *label = ui->keychainNote;
     label->setText(
         label->fontMetrics().elidedText(note, Qt::ElideRight, label->contentsRect().width()));
-    label->setToolTip(noKeychainNote.toHtmlEscaped());
+    label->setToolTip(u"<p>"_s % noKeychainNote.toHtmlEscaped() % u"</p>"_s);
 }
 
 void LoginWindow::loginFinished(const QStringList &list)
