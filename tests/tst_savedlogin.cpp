@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(client.main.isVisible(), times < lists);
         QCOMPARE(env.commands().count(u"list"_s), lists);
         const QString retried = statuses.value(1).value(0).toString();
-        QCOMPARE(retried.contains(u"trying again in 0.05 s"_s), lists > 1);
+        QCOMPARE(retried.contains(u"Trying again in 0.05 s"_s), lists > 1);
     }
 
     // Without a Secret Service the note says so, the login goes on, nothing is remembered.

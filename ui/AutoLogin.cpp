@@ -60,7 +60,8 @@ void AutoLogin::listFailed(ProxyManager::FailureKind kind, const QString &reason
     const int wait = retryWaitsMs.value(std::min<qsizetype>(failures, retryWaitsMs.size() - 1));
     ++failures;
     retry.start(wait);
-    emit status(tr("No answer from the service (%1); trying again in %2 s")
-                    .arg(SafeText::singleLine(reason, 80))
-                    .arg(wait / 1000.0));
+    // The wait first: the label cuts a long reason at its end.
+    emit status(tr("Trying again in %1 s: no answer from the service (%2)")
+                    .arg(wait / 1000.0)
+                    .arg(SafeText::singleLine(reason, 80)));
 }
