@@ -40,7 +40,7 @@ SavedLogin::SavedLogin(QObject *parent) : QObject(parent) {}
 QString SavedLogin::userFor(const QString &apiUrl)
 {
     const QSettings settings;
-    const QString user = settings.value(userSetting).toString();
+    QString user = settings.value(userSetting).toString();
     if (user.isEmpty() || settings.value(keySetting).toString() != keyOf(apiUrl, user))
         return {};
     return user;
