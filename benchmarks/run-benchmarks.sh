@@ -23,4 +23,10 @@ for program in bench_appendlog bench_tablefill bench_longmessage bench_hostilean
     [ "$rc" -eq 1 ] && [ "$status" -eq 0 ] && status=1
     echo
 done
+# With a Secret Service of its own, never the user's.
+echo "== bench_keychain"
+rc=0
+"$root/tests/run-with-keyring.sh" "$build/benchmarks/bench_keychain" || rc=$?
+[ "$rc" -ge 2 ] && status=2
+[ "$rc" -eq 1 ] && [ "$status" -eq 0 ] && status=1
 exit "$status"

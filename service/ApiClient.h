@@ -31,6 +31,8 @@ public:
     explicit ApiClient(ProxyManager &manager);
 
     void setCredentials(const QString &user, const QString &pass);
+    const QString &userName() const { return user; }
+    const QString &password() const { return pass; }
     // Null, and nothing sent, unless both credentials are set.
     QNetworkReply *send(Command command, const QList<QPair<QString, QString>> &extra = {});
 

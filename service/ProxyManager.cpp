@@ -7,6 +7,7 @@
 #include "ReplyBody.h"
 #include "ReplyReader.h"
 #include "SafeText.h"
+#include "SavedLogin.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -25,8 +26,12 @@ const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
 
 ProxyManager::ProxyManager()
     : QObject(nullptr), api(new ApiClient(*this)), authorizer(new Authorizer(*this, *api)),
-      tester(new ProxyTester(this))
+      tester(new ProxyTester(this)), saved(new SavedLogin(this))
 {
+    connect(saved, &SavedLogin::checked, this, &ProxyManager::keychainChecked);
+    connect(saved, &SavedLogin::saved, this, &ProxyManager::loginSaved);
+    connect(saved, &SavedLogin::loaded, this, &ProxyManager::savedLoginLoaded);
+    connect(saved, &SavedLogin::forgotten, this, &ProxyManager::savedLoginForgotten);
     connect(api, &ApiClient::replied, this, [this](ApiClient::Command command, QNetworkReply *r) {
         if (command == ApiClient::Command::List)
             handleList(r);
@@ -94,6 +99,37 @@ void ProxyManager::requestAuthIps(bool callEmit)
 void ProxyManager::setAutoAuthorize(bool on)
 {
     authorizer->setAutoAuthorize(on);
+}
+
+SavedLogin *ProxyManager::keychain()
+{
+    saved->waitMs = keychainWaitMs;
+    return saved;
+}
+
+QString ProxyManager::savedUser() const
+{
+    return SavedLogin::userFor(apiUrl);
+}
+
+void ProxyManager::checkKeychain()
+{
+    keychain()->check();
+}
+
+void ProxyManager::saveLogin()
+{
+    keychain()->save(apiUrl, api->userName(), api->password());
+}
+
+void ProxyManager::loadSavedLogin()
+{
+    keychain()->load(apiUrl);
+}
+
+void ProxyManager::forgetSavedLogin()
+{
+    keychain()->forget();
 }
 
 void ProxyManager::handleList(QNetworkReply *reply)

@@ -8,6 +8,7 @@
 class ApiClient;
 class Authorizer;
 class ProxyTester;
+class SavedLogin;
 class QNetworkReply;
 
 // The one client of the proxy service and of the ping page. Service requests go through an
@@ -81,6 +82,16 @@ public:
     // Tests in flight at once, 1 to 64; read when a run starts.
     int testConcurrency = 1;
 
+    // Saved login: the password in the OS keychain, the user name in the settings. Each ends
+    // in its signal, within keychainWaitMs.
+    QString savedUser() const;
+    void checkKeychain();
+    // The credentials of the last setCredentials, for apiUrl.
+    void saveLogin();
+    void loadSavedLogin();
+    void forgetSavedLogin();
+    int keychainWaitMs = 20000;
+
     bool isTesting() const;
     // A getmyip request is still out: myIp may not be this login's answer yet.
     bool isMyIpPending() const { return myIpRequestsOut > 0; }
@@ -120,7 +131,14 @@ signals:
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
                             const QString &failure, ProxyManager::AuthorizationOrigin origin);
 
+    void keychainChecked(bool answers, const QString &reason);
+    void loginSaved(bool ok, const QString &reason);
+    // An empty password when none was saved or it could not be read; reason says why.
+    void savedLoginLoaded(const QString &user, const QString &password, const QString &reason);
+    void savedLoginForgotten();
+
 private:
+    SavedLogin *keychain();
     void myIpDone(FailureKind kind);
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);
@@ -128,6 +146,7 @@ private:
     ApiClient *api = nullptr;
     Authorizer *authorizer = nullptr;
     ProxyTester *tester = nullptr;
+    SavedLogin *saved = nullptr;
     // Why myIp is empty.
     QString myIpFailure;
     int myIpRequestsOut = 0;

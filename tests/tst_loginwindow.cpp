@@ -2,6 +2,7 @@
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -141,7 +142,21 @@ private slots:
         QVERIFY(!client.main.isVisible());
         QCOMPARE(client.child<QSpinBox>("sbParallelTests")->value(), 7);
 
-        QCOMPARE(login.size(), QSize(320, 220));
+        QCOMPARE(login.size(), QSize(320, 250));
+        // Tab goes user name, password, "Remember me", "Login"; every row is whole.
+        QWidget *focus = client.child<QLineEdit>("username");
+        for (const char *next : {"password", "rememberMe", "pushButton"}) {
+            do
+                focus = focus->nextInFocusChain();
+            while (!(focus->focusPolicy() & Qt::TabFocus));
+            QCOMPARE(focus->objectName(), QLatin1String(next));
+        }
+        login.grab();
+        const auto *box = client.child<QCheckBox>("rememberMe");
+        QVERIFY(box->size().boundedTo(box->sizeHint()) == box->sizeHint());
+        QVERIFY(box->geometry().top() > client.child<QLineEdit>("password")->geometry().bottom());
+        QVERIFY(client.child<QPushButton>("pushButton")->geometry().bottom() <
+                login.centralWidget()->height());
         QCOMPARE(login.minimumSize(), login.maximumSize());
         QVERIFY(
             !(login.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

@@ -30,6 +30,10 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
         action->setData(minutes);
         retestGroup->addAction(action);
     }
+    auto *forget = new QAction(tr("Forget saved login"), this);
+    forget->setObjectName(u"actionForgetSavedLogin"_s);
+    connect(forget, &QAction::triggered, this, &ApplicationMenu::forgetSavedLoginChosen);
+
     menu->insertAction(exit, onlyWorking);
     menu->insertMenu(exit, retestMenu);
 
@@ -44,6 +48,7 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
         startAtLogin->setChecked(SessionAutostart::forThisSystem()->isEnabled());
     });
     menu->insertAction(exit, startAtLogin);
+    menu->insertAction(exit, forget);
     menu->insertSeparator(exit);
 
     // The tray has its own "&Quit", without the window's shortcut.

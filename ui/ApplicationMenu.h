@@ -28,6 +28,7 @@ signals:
     void retestPeriodChosen(int minutes);
     // A line for the log, ending in a line break.
     void problem(const QString &line);
+    void forgetSavedLoginChosen();
 
 private:
     void setStartAtLogin(QAction *action, bool on);

@@ -1,6 +1,7 @@
 #include "LoginWindow.h"
 #include "ui_LoginWindow.h"
 
+#include "AutoLogin.h"
 #include "LogoFetcher.h"
 #include "ProxyManager.h"
 #include "SafeText.h"
@@ -21,6 +22,7 @@ LoginWindow::LoginWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::Logi
     // A main window has no default button: Return in a field would otherwise do nothing.
     connect(ui->username, &QLineEdit::returnPressed, ui->pushButton, &QPushButton::click);
     connect(ui->password, &QLineEdit::returnPressed, ui->pushButton, &QPushButton::click);
+    connect(ui->rememberMe, &QCheckBox::clicked, this, &LoginWindow::rememberClicked);
     // The error is elided to the label's width, which is known only once the form is laid out.
     ui->error_label->installEventFilter(this);
 }
@@ -47,14 +49,80 @@ void LoginWindow::Finished(int requestId, bool error)
     QPixmap pixmap;
     pixmap.loadFromData(logoData);
     ui->logo->setPixmap(pixmap);
+    reveal();
+}
+
+void LoginWindow::reveal()
+{
+    // A logo may arrive after a login without a press.
+    if (loggedIn || (quietStart && autoLogin && autoLogin->isActive()))
+        return;
     show();
+}
+
+void LoginWindow::startAutoLogin()
+{
+    const QString user = proxyManager->savedUser();
+    if (user.isEmpty())
+        return;
+    ui->username->setText(user);
+    ui->rememberMe->setChecked(true);
+    autoLogin = new AutoLogin(proxyManager, this);
+    connect(autoLogin, &AutoLogin::status, this, &LoginWindow::showStatus);
+    connect(autoLogin, &AutoLogin::loaded, this,
+            [this](const QString &, const QString &password) { ui->password->setText(password); });
+    connect(autoLogin, &AutoLogin::attempt, this, &LoginWindow::logIn);
+    connect(autoLogin, &AutoLogin::gaveUp, this, [this](const QString &reason) {
+        if (!reason.isEmpty())
+            showError(reason);
+        reveal();
+    });
+    // Typing takes over; a programmatic setText is no edit.
+    connect(ui->username, &QLineEdit::textEdited, autoLogin, &AutoLogin::stop);
+    connect(ui->password, &QLineEdit::textEdited, autoLogin, &AutoLogin::stop);
+    autoLogin->start();
 }
 
 void LoginWindow::on_pushButton_clicked()
 {
+    if (autoLogin)
+        autoLogin->stop();
+    logIn();
+}
+
+void LoginWindow::logIn()
+{
     showError(QString());
     proxyManager->setCredentials(ui->username->text(), ui->password->text());
     proxyManager->requestProxies();
+}
+
+// Ticking asks at once whether a keychain answers, so the note comes before the login.
+void LoginWindow::rememberClicked(bool checked)
+{
+    noKeychainNote.clear();
+    ui->keychainNote->clear();
+    ui->keychainNote->setToolTip(QString());
+    if (!checked) {
+        proxyManager->forgetSavedLogin();
+        return;
+    }
+    connect(proxyManager, &ProxyManager::keychainChecked, this, &LoginWindow::keychainChecked,
+            Qt::UniqueConnection);
+    proxyManager->checkKeychain();
+}
+
+void LoginWindow::keychainChecked(bool answers, const QString &reason)
+{
+    if (answers || !ui->rememberMe->isChecked())
+        return;
+    noKeychainNote = tr("Remember me: no keychain answers (%1); the login is not remembered.")
+                         .arg(SafeText::singleLine(reason, 200));
+    const QString note = tr("No keychain: not saved");
+    QLabel *label = ui->keychainNote;
+    label->setText(
+        label->fontMetrics().elidedText(note, Qt::ElideRight, label->contentsRect().width()));
+    label->setToolTip(u"<p>"_s % noKeychainNote.toHtmlEscaped() % u"</p>"_s);
 }
 
 void LoginWindow::loginFinished(const QStringList &list)
@@ -63,6 +131,13 @@ void LoginWindow::loginFinished(const QStringList &list)
         showError(list.value(0));
         return;
     }
+    loggedIn = true;
+    // A login read from the keychain is there already.
+    const bool saved = autoLogin && autoLogin->isActive();
+    if (autoLogin)
+        autoLogin->stop();
+    if (ui->rememberMe->isChecked() && noKeychainNote.isEmpty() && !saved)
+        proxyManager->saveLogin();
     // Start-up connects by signature, so the same form is needed to undo it.
     disconnect(proxyManager, SIGNAL(finishedGetProxies(QStringList)), this,
                SLOT(loginFinished(QStringList)));
@@ -83,11 +158,19 @@ bool LoginWindow::eventFilter(QObject *watched, QEvent *event)
 // neither load resources as markup nor push the fixed form's widgets about.
 void LoginWindow::showError(const QString &text)
 {
+    ui->error_label->setStyleSheet(u"color: red"_s);
     errorText = text;
     const QString whole = SafeText::singleLine(text.trimmed(), 2000);
     ui->error_label->setToolTip(whole.isEmpty() ? QString()
                                                 : u"<p>"_s % whole.toHtmlEscaped() % u"</p>"_s);
     fitError();
+}
+
+// Progress of a login without a press, in the error's place but not in red.
+void LoginWindow::showStatus(const QString &text)
+{
+    showError(text);
+    ui->error_label->setStyleSheet(QString());
 }
 
 void LoginWindow::fitError()

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+class AutoLogin;
 class LogoFetcher;
 class ProxyManager;
 
@@ -21,6 +22,15 @@ public:
 
     // Starts the logo download; the window shows itself when it has ended.
     void loadLogo(const QString &url);
+    // Shows the window, unless a quiet start is still logging in by itself.
+    void reveal();
+    // With a saved login, logs in by itself; otherwise nothing.
+    void startAutoLogin();
+    // Why "Remember me" could not remember, for the main window's log; empty when it could.
+    QString keychainNote() const { return noKeychainNote; }
+
+    // Set before start-up: with a saved login the window shows only where that login fails.
+    bool quietStart = false;
 
     ProxyManager *proxyManager = nullptr;
     // The logo always comes by plain HTTP on this port; tests point it elsewhere.
@@ -39,6 +49,10 @@ private slots:
     void Finished(int requestId, bool error);
 
 private:
+    void logIn();
+    void rememberClicked(bool checked);
+    void keychainChecked(bool answers, const QString &reason);
+    void showStatus(const QString &text);
     void showError(const QString &text);
     void fitError();
 
@@ -48,4 +62,7 @@ private:
     QByteArray logoData;
     LogoFetcher *logoFetcher = nullptr;
     int logoRequestId = 0;
+    AutoLogin *autoLogin = nullptr;
+    QString noKeychainNote;
+    bool loggedIn = false;
 };

@@ -42,6 +42,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(menu, &ApplicationMenu::onlyWorkingToggled, table,
             &ProxyTableController::setOnlyWorking);
     connect(table, &ProxyTableController::testRequested, this, &MainWindow::testEntries);
+    connect(menu, &ApplicationMenu::forgetSavedLoginChosen, this, [this] {
+        connect(
+            proxyManager, &ProxyManager::savedLoginForgotten, this,
+            [this] { appendLog(u"Saved login forgotten.\n"_s); }, Qt::SingleShotConnection);
+        proxyManager->forgetSavedLogin();
+    });
 
     connect(menu, &ApplicationMenu::problem, this, &MainWindow::appendLog);
     choices = new RememberedChoices(this, ui->sbParallelTests,
@@ -57,8 +63,13 @@ MainWindow::~MainWindow()
 
 void MainWindow::initAndShow()
 {
-    QApplication::setQuitOnLastWindowClosed(false);
+    initInTray();
     show();
+}
+
+void MainWindow::initInTray()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
     tray->show();
 
     log->start();

@@ -58,6 +58,8 @@ public:
 
 public slots:
     void initAndShow();
+    // Logged in without a window: only the tray icon shows.
+    void initInTray();
     void getProxies(const QStringList &list);
     void finishedTestingProxy(const QStringList &result);
     void authorizeIp(const QStringList &ips);
