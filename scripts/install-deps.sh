@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [more packages...]   (for tools only some scripts use)
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev tinyproxy curl
-          xvfb xauth x11-utils imagemagick trayer clang-format dpkg-dev "$@")
+          xvfb xauth x11-utils imagemagick trayer clang-format dpkg-dev
+          iproute2 "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -12,7 +12,7 @@ constexpr qint64 slackMs = 100;
 } // namespace
 
 AuthorizationSchedule::AuthorizationSchedule(const ProxyManager &manager, QObject *parent)
-    : QObject(parent), manager(manager)
+    : QObject(parent), watcher(this), manager(manager)
 {
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, &AuthorizationSchedule::due);

@@ -26,6 +26,7 @@ public:
     // A scheduled round ended (also the switch-on round).
     void roundEnded(bool good);
 
+    // A child, so that tests can find it.
     AddressWatcher watcher;
 
 signals:

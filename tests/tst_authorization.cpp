@@ -1,5 +1,6 @@
 // Keeping the user's address on the account's authorized list: the exchange with the
 // fake service, the button, and the periodic rounds from either menu.
+#include "AddressWatcher.h"
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
@@ -225,6 +226,102 @@ private slots:
             client->manager->requestAuthIps(false);
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
         QCOMPARE(shown.size(), button ? 0 : 1);
+    }
+
+    // While periodic rounds are on: a good round plans the tick, a failed one the next back-off
+    // step, never past the tick; a change of this machine's addresses runs a round at once,
+    // resets the back-off and plans follow-ups. Each scheduled round starts with its getmyip.
+    void schedule_data()
+    {
+        QTest::addColumn<bool>("failing");    // getauthips answers 503
+        QTest::addColumn<int>("changeAfter"); // scheduled rounds ended before a change; -1: none
+        QTest::addColumn<QList<int>>("gaps"); // ms between round starts, from the change or the
+                                              // switch-on round's end
+        QTest::newRow("good round plans the tick") << false << -1 << QList<int>{1000};
+        QTest::newRow("failed rounds back off, never past the tick")
+            << true << -1 << QList<int>{100, 250, 500, 1000};
+        QTest::newRow("change: at once, follow-ups, then the tick")
+            << false << 0 << QList<int>{0, 700, 200, 1000};
+        QTest::newRow("change resets the back-off") << true << 3 << QList<int>{0, 100};
+    }
+    void schedule()
+    {
+        QFETCH(bool, failing);
+        QFETCH(int, changeAfter);
+        QFETCH(QList<int>, gaps);
+        logIn();
+        env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.1.1.1"_s});
+        ProxyManager *manager = client->manager;
+        manager->authPeriodMs = 1000;
+        manager->authRetryMs = {100, 250, 500, 2000};
+        manager->authFollowUpMs = {900, 700};
+        if (failing)
+            env.answerWith(u"getauthips"_s, CannedResponse::withStatus(503));
+        QElapsedTimer clock;
+        qint64 base = -1;
+        QList<qint64> starts;
+        QObject scope; // the connections end with the row
+        connect(&env.service, &DemoService::requestReceived, &scope, [&](const ReceivedRequest &r) {
+            if (base >= 0 && r.queryValue(u"command"_s) == u"getmyip")
+                starts << clock.elapsed();
+        });
+        int ended = 0;
+        connect(manager, &ProxyManager::authorizationEnded, &scope, [&] {
+            if (++ended == 1)
+                clock.start(), base = 0;
+        });
+        manager->setAutoAuthorize(true);
+        if (changeAfter >= 0) {
+            QTRY_COMPARE_WITH_TIMEOUT(ended, 1 + changeAfter, 10000);
+            starts.clear();
+            base = clock.elapsed();
+            emit manager->findChild<AddressWatcher *>()->changed();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(starts.size() >= gaps.size(), 10000);
+        manager->setAutoAuthorize(false);
+        qint64 previous = base;
+        for (qsizetype i = 0; i < gaps.size(); ++i) {
+            const qint64 gap = starts.at(i) - previous;
+            previous = starts.at(i);
+            // Timers may fire a little early; a busy machine runs them late.
+            QVERIFY2(gap >= gaps.at(i) * 9 / 10 - 30 && gap <= gaps.at(i) + 400,
+                     qPrintable(u"round %1 came after %2 ms"_s.arg(i).arg(gap)));
+        }
+    }
+
+    // A change's round judges the list by its own getmyip answer, not by another request's
+    // that comes first, and the tray names the old and the new address.
+    void changeRoundUsesItsOwnAnswer()
+    {
+        logIn();
+        const QString user = TestEnvironment::demoUser();
+        env.service.setAuthorizedIps(user, {u"10.1.1.1"_s});
+        QStringList shown;
+        client->main.showTrayMessage = [&](const QString &, const QString &text) { shown << text; };
+        QSignalSpy ended(client->manager, &ProxyManager::authorizationEnded);
+        client->child<QAction>("action_Ensure_my_IP_is_always_authorized")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
+        // The round's own request is answered late with the new address, a later one at once.
+        auto asked = std::make_shared<int>(0);
+        env.service.setHandler([=](const ReceivedRequest &r) -> std::optional<CannedResponse> {
+            if (r.queryValue(u"command"_s) != u"getmyip")
+                return std::nullopt;
+            CannedResponse answer = CannedResponse::withStatus(200, "10.1.1.1\n");
+            if ((*asked)++ == 0) {
+                answer.body = "10.2.2.2\n";
+                answer.delayMs = 300;
+            }
+            return answer;
+        });
+        emit client->manager->findChild<AddressWatcher *>()->changed();
+        QTRY_COMPARE(*asked, 1);
+        client->manager->requestMyIp();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
+        QCOMPARE(env.service.authorizedIps(user), (QStringList{u"10.2.2.2"_s, u"10.1.1.1"_s}));
+        const QString news =
+            u"Your IP address changed from 10.1.1.1 to 10.2.2.2 and was added to the authorized list"_s;
+        QCOMPARE(shown, QStringList{news});
+        QCOMPARE(client->log().count(news), 1);
     }
 
 private:
