@@ -251,60 +251,6 @@ private slots:
         QCOMPARE(client->log().count(u"added to the authorized list"_s), shown.size());
     }
 
-    // While periodic rounds are on: a good round plans the tick, a failed one the next back-off
-    // step, never past the tick; a change of this machine's addresses runs a round at once,
-    // resets the back-off and plans follow-ups.
-    void schedule_data()
-    {
-        QTest::addColumn<bool>("failing");    // getauthips answers 503
-        QTest::addColumn<int>("changeAfter"); // rounds ended before a change; -1: none
-        QTest::addColumn<QList<int>>("gaps"); // ms between round starts (each with a getmyip),
-                                              // from the change or the switch-on round's end
-        QTest::newRow("failed rounds back off, never past the tick")
-            << true << -1 << QList<int>{100, 250, 500, 1000};
-        QTest::newRow("change: at once, follow-ups, then the tick")
-            << false << 0 << QList<int>{0, 700, 200, 1000};
-        QTest::newRow("change resets the back-off") << true << 3 << QList<int>{0, 100};
-    }
-    void schedule()
-    {
-        QFETCH(bool, failing);
-        QFETCH(int, changeAfter);
-        QFETCH(QList<int>, gaps);
-        logIn();
-        ProxyManager *manager = client->manager;
-        manager->authPeriodMs = 1000;
-        manager->authRetryMs = {100, 250, 500, 2000};
-        manager->authFollowUpMs = {900, 700};
-        if (failing)
-            env.answerWith(u"getauthips"_s, CannedResponse::withStatus(503));
-        QElapsedTimer clock;
-        QList<qint64> starts;
-        int ended = 0;
-        connect(&env.service, &DemoService::requestReceived, manager,
-                [&](const ReceivedRequest &r) {
-                    if (clock.isValid() && r.queryValue(u"command"_s) == u"getmyip")
-                        starts << clock.elapsed();
-                });
-        connect(manager, &ProxyManager::authorizationEnded, manager, [&] {
-            if (++ended == 1)
-                clock.start(), starts = {0};
-        });
-        manager->setAutoAuthorize(true);
-        if (changeAfter >= 0) {
-            QTRY_COMPARE_WITH_TIMEOUT(ended, 1 + changeAfter, 10000);
-            starts = {clock.elapsed()};
-            emit manager->findChild<AddressWatcher *>()->changed();
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(starts.size() > gaps.size(), 10000);
-        for (qsizetype i = 0; i < gaps.size(); ++i) {
-            // Timers may fire a little early; a busy machine runs them late.
-            const qint64 gap = starts.at(i + 1) - starts.at(i);
-            QVERIFY2(gap >= gaps.at(i) * 9 / 10 - 30 && gap <= gaps.at(i) + 400,
-                     qPrintable(u"round %1 came after %2 ms"_s.arg(i).arg(gap)));
-        }
-    }
-
 private:
     void logIn()
     {
