@@ -3,7 +3,7 @@
 #include "CliOutput.h"
 #include "StopSignal.h"
 
-#include <QTimer>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -22,13 +22,7 @@ void AuthorizeCommand::run()
     });
     connect(&manager, &ProxyManager::myIpAnswered, this, [this] { myIpFailedThisRound = false; });
     if (watch) {
-        watchTimer = new QTimer(this);
-        watchTimer->setSingleShot(true);
-        watchTimer->setInterval(intervalMs);
-        connect(watchTimer, &QTimer::timeout, this, [this] {
-            roundInFlight = true;
-            manager.authorize();
-        });
+        manager.authPeriodMs = intervalMs;
         auto *stop = new StopSignal(this);
         connect(stop, &StopSignal::stopRequested, this, [] { CliOutput::finish(CliOutput::Done); });
     }
@@ -37,12 +31,14 @@ void AuthorizeCommand::run()
 }
 
 void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
-                                  const QStringList &ips, const QString &failure)
+                                  const QStringList &ips, const QString &failure,
+                                  ProxyManager::AuthorizationOrigin origin)
 {
-    // Only the client's own rounds count.
-    if (!roundInFlight)
+    // The first round, then in a watch the manager's schedule: ticks, retries, and a round
+    // when this machine's addresses change.
+    if (!roundInFlight && (!watch || origin == ProxyManager::AuthorizationOrigin::Caller))
         return;
-    roundInFlight = false;
+    const bool first = std::exchange(roundInFlight, false);
     using Outcome = ProxyManager::AuthorizationOutcome;
     if (!watch) {
         if (outcome == Outcome::Failed) {
@@ -80,5 +76,6 @@ void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
             CliOutput::out(u"address "_s % ip % u" was not authorized, authorized\n"_s);
         lastIp = ip;
     }
-    watchTimer->start();
+    if (first)
+        manager.setAutoAuthorize(true);
 }

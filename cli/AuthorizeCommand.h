@@ -7,11 +7,12 @@
 #include <QStringList>
 
 class CliOutput;
-class QTimer;
 
 // proxymanager-cli authorize: one round that adds this machine's address to the authorized list
-// when missing and prints the list; with watch, a round every interval until SIGTERM or SIGINT,
-// printing only changes, and one line when rounds start failing and one when they work again.
+// when missing and prints the list; with watch, the manager's periodic rounds after it (every
+// interval, sooner after a failure or a change of this machine's addresses) until SIGTERM or
+// SIGINT, printing only changes, and one line when rounds start failing and one when they work
+// again.
 class AuthorizeCommand : public QObject
 {
     Q_OBJECT
@@ -24,14 +25,14 @@ public:
 
 private:
     void roundEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
-                    const QString &failure);
+                    const QString &failure, ProxyManager::AuthorizationOrigin origin);
 
     ProxyManager &manager;
     const CliOutput &output;
     const bool watch;
     const int intervalMs;
+    // The first round is out.
     bool roundInFlight = false;
-    QTimer *watchTimer = nullptr;
     // The address of the last round that learned it, to report a change.
     QString lastIp;
     // A failing streak is reported once, not each round of it.

@@ -67,7 +67,8 @@ int CommandLineClient::parse(const QStringList &arguments)
         u"  test       test every proxy of the list; one record per entry, in list order\n"
         u"             (entry, host, port, outcome, code, ms, detail)\n"
         u"  authorize  add this machine's address to the authorized list when missing;\n"
-        u"             with --watch, again every interval until SIGTERM or SIGINT\n\n"_s %
+        u"             with --watch, again every interval and at once when this\n"
+        u"             machine's addresses change, until SIGTERM or SIGINT\n\n"_s %
         credentialsHelp % u'\n' % exitStatusHelp);
     const QCommandLineOption helpOption({u"h"_s, u"help"_s}, u"Show this help."_s);
     const QCommandLineOption configOption(

@@ -1,5 +1,6 @@
 #include "Authorizer.h"
 
+#include "AuthorizationSchedule.h"
 #include "AuthorizedIpList.h"
 #include "ReplyBody.h"
 
@@ -7,7 +8,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
-#include <QTimerEvent>
 
 #include <utility>
 
@@ -41,14 +41,17 @@ bool isShort(QNetworkReply *reply, qsizetype received)
 } // namespace
 
 Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
-    : QObject(&manager), manager(manager), api(api)
+    : QObject(&manager), manager(manager), api(api),
+      schedule(new AuthorizationSchedule(manager, this))
 {
     connect(&api, &ApiClient::replied, this, &Authorizer::handleReply);
+    connect(schedule, &AuthorizationSchedule::roundDue, this,
+            [this](Origin origin) { ask(Round(origin, false, true)); });
 }
 
 void Authorizer::authorize()
 {
-    ask(Round(Origin::Caller, true, false, true));
+    ask(Round(Origin::Caller, true, true));
 }
 
 void Authorizer::requestAuthIps(bool callEmit)
@@ -58,20 +61,17 @@ void Authorizer::requestAuthIps(bool callEmit)
 
 void Authorizer::setAutoAuthorize(bool on)
 {
-    if (authTimerId != 0) {
-        killTimer(authTimerId);
-        authTimerId = 0;
-    }
     if (on) {
-        authTimerId = startTimer(manager.authPeriodMs);
+        schedule->start();
         periodicFailing = false;
         ask(Round(Origin::SwitchOn));
         return;
     }
+    schedule->stop();
     // Switched off: periodic rounds not yet started never send anything.
     QList<Round> dropped;
     for (qsizetype i = waiting.size() - 1; i >= 0; --i) {
-        if (waiting.at(i).origin == Origin::Periodic || waiting.at(i).origin == Origin::SwitchOn)
+        if (isScheduled(waiting.at(i).origin))
             dropped.prepend(waiting.takeAt(i));
     }
     for (const Round &round : std::as_const(dropped))
@@ -79,23 +79,29 @@ void Authorizer::setAutoAuthorize(bool on)
                                 round.origin);
 }
 
-void Authorizer::timerEvent(QTimerEvent *event)
+bool Authorizer::isScheduled(Origin origin)
 {
-    if (event->timerId() == authTimerId && authTimerId != 0)
-        ask(Round(Origin::Periodic, false, true));
+    return origin == Origin::Periodic || origin == Origin::SwitchOn ||
+           origin == Origin::AddressChange;
 }
 
 void Authorizer::ask(const Round &round)
 {
-    if (round.origin == Origin::Periodic) {
-        if (current && current->origin == Origin::Periodic)
-            return;
+    const auto joins = [](Origin origin) {
+        return origin == Origin::Periodic || origin == Origin::AddressChange;
+    };
+    if (joins(round.origin)) {
         for (Round &other : waiting) {
-            if (other.origin == Origin::Periodic) {
-                other.refreshesMyIp |= round.refreshesMyIp;
+            if (joins(other.origin)) {
+                other.readsAfterMyIp |= round.readsAfterMyIp;
+                if (round.origin == Origin::AddressChange)
+                    other.origin = Origin::AddressChange;
                 return;
             }
         }
+        // A change's round must ask for the address after the change: not one already out.
+        if (round.origin == Origin::Periodic && current && joins(current->origin))
+            return;
     }
     waiting.append(round);
     startNext();
@@ -109,12 +115,12 @@ void Authorizer::startNext()
     current->number = ++roundsStarted;
     if (current->readsAfterMyIp) {
         awaitingMyIp = true;
-        manager.requestMyIp();
+        if (QNetworkReply *reply = manager.requestMyIp())
+            reply->setProperty(roundProperty, current->number);
+        else
+            current->myIpUnsent = true;
         return;
     }
-    // Both leave together: the list is judged with whatever address is known when it arrives.
-    if (current->refreshesMyIp)
-        manager.requestMyIp();
     readList();
 }
 
@@ -133,27 +139,42 @@ void Authorizer::readList()
     });
 }
 
-// A caller's round waiting for the address goes on to read the list, or ends when the address
-// is unknown.
-void Authorizer::myIpSettled(const QString &failure)
+// A round waiting for its own answer goes on to read the list, or ends when the address is
+// unknown; another request's answer may come first.
+void Authorizer::myIpSettled(const QNetworkReply *reply, const QString &failure)
 {
     myIpFailure = failure;
-    if (!awaitingMyIp)
+    const QString previous = lastKnownIp;
+    if (!manager.myIp.isEmpty())
+        lastKnownIp = manager.myIp;
+    if (!awaitingMyIp || (reply ? reply->property(roundProperty).toULongLong() != current->number
+                                : !current->myIpUnsent))
         return;
     awaitingMyIp = false;
-    if (manager.myIp.isEmpty())
-        endRound(Outcome::Failed, {}, unknownAddress());
-    else
+    current->address = manager.myIp;
+    current->previousAddress = previous;
+    if (!manager.myIp.isEmpty()) {
         readList();
+        return;
+    }
+    const QString reason = unknownAddress();
+    if (!current->callEmit)
+        periodicRoundDone(reason);
+    endRound(Outcome::Failed, {}, reason);
 }
 
 void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString &failure)
 {
     // ips may be the round's own list, which ending the round frees.
     const QStringList reported = ips; // NOLINT(performance-unnecessary-copy-initialization)
-    const Origin origin = current->origin;
+    const Round ended = std::move(*current);
     current.reset();
-    emit authorizationEnded(outcome, reported, failure, origin);
+    if (outcome == Outcome::Added && !ended.callEmit && !ended.previousAddress.isEmpty() &&
+        ended.previousAddress != ended.address)
+        emit addressChangeAuthorized(ended.previousAddress, ended.address);
+    emit authorizationEnded(outcome, reported, failure, ended.origin);
+    if (isScheduled(ended.origin))
+        schedule->roundEnded(outcome != Outcome::Failed);
     startNext();
 }
 
@@ -177,7 +198,7 @@ QString Authorizer::unknownAddress() const
 void Authorizer::handleAuthIps(QNetworkReply *reply)
 {
     const bool callEmit = current->callEmit;
-    const QString &myIp = manager.myIp;
+    const QString myIp = current->readsAfterMyIp ? current->address : manager.myIp;
     if (myIp.isEmpty()) {
         const QString reason = unknownAddress();
         if (!callEmit)
@@ -264,7 +285,7 @@ void Authorizer::handleSetAuthIps(QNetworkReply *reply)
 // reports nothing.
 void Authorizer::periodicRoundDone(const QString &failure)
 {
-    if (authTimerId == 0)
+    if (!schedule->isOn())
         return;
     if (failure.isEmpty() && periodicFailing) {
         periodicFailing = false;

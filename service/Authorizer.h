@@ -10,14 +10,15 @@
 
 #include <optional>
 
+class AuthorizationSchedule;
 class QNetworkReply;
-class QTimerEvent;
 
 // Keeps the user's address on the account's authorized list: reads the list, writes it back
 // with the address added when it is missing and a second read right after agrees, on request
-// and on a timer while periodic rounds are on, and reports each round. Rounds run one at a
-// time, so that none reads or writes a list that another is changing: one asked for meanwhile
-// waits, a periodic one joins a periodic round already out or waiting.
+// and, while periodic rounds are on, as their schedule says, and reports each round. Rounds
+// run one at a time, so that none reads or writes a list that another is changing: one asked
+// for meanwhile waits, a periodic one joins a periodic round already out or waiting, and a
+// change's round joins one waiting.
 class Authorizer : public QObject
 {
     Q_OBJECT
@@ -32,8 +33,9 @@ public:
     void requestAuthIps(bool callEmit);
     void setAutoAuthorize(bool on);
     void authorize();
-    // A getmyip request ended with the manager's myIp; failure says why it is empty.
-    void myIpSettled(const QString &failure);
+    // A getmyip request (null: none was sent) ended with the manager's myIp; failure says why
+    // it is empty.
+    void myIpSettled(const QNetworkReply *reply, const QString &failure);
 
 signals:
     void finishedAuthorizeIp(const QStringList &ips);
@@ -42,27 +44,28 @@ signals:
     void periodicAuthorizationRecovered();
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
                             const QString &failure, ProxyManager::AuthorizationOrigin origin);
-
-protected:
-    void timerEvent(QTimerEvent *event) override;
+    void addressChangeAuthorized(const QString &from, const QString &to);
 
 private:
     struct Round
     {
         explicit Round(Origin origin = Origin::Button, bool callEmit = false,
-                       bool refreshesMyIp = false, bool readsAfterMyIp = false)
-            : origin(origin), callEmit(callEmit), refreshesMyIp(refreshesMyIp),
-              readsAfterMyIp(readsAfterMyIp)
+                       bool readsAfterMyIp = false)
+            : origin(origin), callEmit(callEmit), readsAfterMyIp(readsAfterMyIp)
         {
         }
 
         Origin origin;
         // Reports through finishedAuthorizeIp and authorizeIpFailed, not the periodic reports.
         bool callEmit;
-        // The tick asks for the address beside the list, a caller before it.
-        bool refreshesMyIp;
+        // Asks for the address first and judges the list by that answer alone; otherwise by
+        // the manager's myIp.
         bool readsAfterMyIp;
         quint64 number = 0;
+        bool myIpUnsent = false;
+        // The round's own getmyip answer, and the address known before it.
+        QString address;
+        QString previousAddress;
         // The entries of the round's first read, once it found the address missing.
         std::optional<QStringList> firstRead;
         // What the setauthips request stores.
@@ -70,6 +73,7 @@ private:
     };
 
     void ask(const Round &round);
+    static bool isScheduled(Origin origin);
     void startNext();
     void readList();
     void handleReply(ApiClient::Command command, QNetworkReply *reply);
@@ -81,8 +85,10 @@ private:
 
     ProxyManager &manager;
     ApiClient &api;
-    int authTimerId = 0;
+    AuthorizationSchedule *schedule = nullptr;
     bool periodicFailing = false;
+    // The last address a getmyip answer gave.
+    QString lastKnownIp;
     // Why myIp is empty, for the rounds' reports.
     QString myIpFailure;
     // Why a round cannot go on without the address.

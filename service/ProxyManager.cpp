@@ -45,6 +45,8 @@ ProxyManager::ProxyManager()
     connect(authorizer, &Authorizer::periodicAuthorizationRecovered, this,
             &ProxyManager::periodicAuthorizationRecovered);
     connect(authorizer, &Authorizer::authorizationEnded, this, &ProxyManager::authorizationEnded);
+    connect(authorizer, &Authorizer::addressChangeAuthorized, this,
+            &ProxyManager::addressChangeAuthorized);
     connect(tester, &ProxyTester::startTestingProxy, this, &ProxyManager::startTestingProxy);
     connect(tester, &ProxyTester::finishedTestingProxy, this, &ProxyManager::finishedTestingProxy);
     connect(tester, &ProxyTester::finishedTest, this, &ProxyManager::finishedTest);
@@ -72,18 +74,19 @@ void ProxyManager::requestProxies()
     api->send(ApiClient::Command::List);
 }
 
-void ProxyManager::requestMyIp()
+QNetworkReply *ProxyManager::requestMyIp()
 {
-    if (api->send(ApiClient::Command::GetMyIp)) {
+    if (QNetworkReply *reply = api->send(ApiClient::Command::GetMyIp)) {
         ++myIpRequestsOut;
-        return;
+        return reply;
     }
     // Said from the event loop, as an answer would be.
     QTimer::singleShot(0, this, [this] {
         myIp = u""_s;
         myIpFailure = u"not logged in"_s;
-        myIpDone(FailureKind::ServiceError);
+        myIpDone(FailureKind::ServiceError, nullptr);
     });
+    return nullptr;
 }
 
 void ProxyManager::authorize()
@@ -198,17 +201,18 @@ void ProxyManager::handleMyIp(QNetworkReply *reply)
     if (myIpRequestsOut > 0)
         --myIpRequestsOut;
     myIpDone(api->failureOf(reply).isEmpty() ? FailureKind::ServiceError
-                                             : ApiClient::failureKindOf(reply));
+                                             : ApiClient::failureKindOf(reply),
+             reply);
 }
 
 // Reports the getmyip answer now in myIp or myIpFailure, then lets a round waiting for it go on.
-void ProxyManager::myIpDone(FailureKind kind)
+void ProxyManager::myIpDone(FailureKind kind, const QNetworkReply *reply)
 {
     if (myIp.isEmpty())
         emit myIpFailed(kind, myIpFailure);
     else
         emit myIpAnswered(myIp);
-    authorizer->myIpSettled(myIpFailure);
+    authorizer->myIpSettled(reply, myIpFailure);
 }
 
 void ProxyManager::startTesting()

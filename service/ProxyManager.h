@@ -34,14 +34,16 @@ public:
         Failed
     };
     Q_ENUM(AuthorizationOutcome)
-    // What started a round: the "Authorize my IP" button, the periodic tick, switching the
-    // periodic rounds on, or a caller's authorize().
+    // What started a round: the "Authorize my IP" button, the periodic tick (or a retry),
+    // switching the periodic rounds on, a caller's authorize(), or a change of this machine's
+    // addresses (and its follow-ups).
     enum class AuthorizationOrigin
     {
         Button,
         Periodic,
         SwitchOn,
-        Caller
+        Caller,
+        AddressChange
     };
     Q_ENUM(AuthorizationOrigin)
 
@@ -50,7 +52,8 @@ public:
     // Login and list (service requests).
     void setCredentials(const QString &user, const QString &pass);
     void requestProxies();
-    void requestMyIp();
+    // The request, to tell its answer from others'; null when not logged in.
+    QNetworkReply *requestMyIp();
 
     // IP authorization.
     void requestAuthIps(bool callEmit);
@@ -78,6 +81,9 @@ public:
     int tickMs = 0;
     int timeoutMs = 0;
     int authPeriodMs = 0;
+    // After failed periodic rounds, capped at authPeriodMs; after a change of address.
+    QList<int> authRetryMs{5000, 10000, 30000, 60000};
+    QList<int> authFollowUpMs{10000, 30000};
     int apiTimeoutMs = 0;
     // Tests in flight at once, 1 to 64; read when a run starts.
     int testConcurrency = 1;
@@ -130,6 +136,9 @@ signals:
     void listFailed(ProxyManager::FailureKind kind, const QString &reason);
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
                             const QString &failure, ProxyManager::AuthorizationOrigin origin);
+    // Right before the authorizationEnded of a periodic round whose own answer was a new
+    // address, from the one known before, and that added it.
+    void addressChangeAuthorized(const QString &from, const QString &to);
 
     void keychainChecked(bool answers, const QString &reason);
     void loginSaved(bool ok, const QString &reason);
@@ -139,7 +148,7 @@ signals:
 
 private:
     SavedLogin *keychain();
-    void myIpDone(FailureKind kind);
+    void myIpDone(FailureKind kind, const QNetworkReply *reply);
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);
 

@@ -1,5 +1,6 @@
 // Keeping the user's address on the account's authorized list: the exchange with the
 // fake service, the button, and the periodic rounds from either menu.
+#include "AddressWatcher.h"
 #include "ClientUnderTest.h"
 #include "TestEnvironment.h"
 
@@ -201,16 +202,24 @@ private slots:
         QCOMPARE(env.service.authorizedIps(user), QStringList{u"10.2.2.2"_s});
     }
 
-    // With the periodic rounds on, only they announce an added address at the tray.
+    // With the periodic rounds on, only they announce an added address at the tray (and in the
+    // log); a change's round judges the list by its own getmyip answer and names both addresses.
     void addedAddressAnnounced_data()
     {
-        QTest::addColumn<bool>("button"); // the round that adds it; otherwise a periodic tick's
-        QTest::newRow("periodic round") << false;
-        QTest::newRow("button's round") << true;
+        QTest::addColumn<int>("round"); // that adds it: 0 a periodic tick's, 1 the button's, 2 a
+                                        // change's, whose own answer comes after another's
+        QTest::addColumn<QString>("said");
+        QTest::newRow("periodic round")
+            << 0 << u"Your IP address 10.1.1.1 was added to the authorized list"_s;
+        QTest::newRow("button's round") << 1 << QString();
+        QTest::newRow("change's round") << 2
+                                        << u"Your IP address changed from 10.1.1.1 to 10.3.3.3 "
+                                           u"and was added to the authorized list"_s;
     }
     void addedAddressAnnounced()
     {
-        QFETCH(bool, button);
+        QFETCH(int, round);
+        QFETCH(QString, said);
         logIn();
         QStringList shown;
         client->main.showTrayMessage = [&](const QString &, const QString &text) { shown << text; };
@@ -219,12 +228,27 @@ private slots:
         client->child<QAction>("action_Ensure_my_IP_is_always_authorized")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
         env.service.setAuthorizedIps(TestEnvironment::demoUser(), {u"10.2.2.2"_s});
-        if (button)
+        auto asked = std::make_shared<int>(0);
+        env.service.setHandler([=](const ReceivedRequest &r) -> std::optional<CannedResponse> {
+            if (r.queryValue(u"command"_s) != u"getmyip" || round != 2)
+                return std::nullopt;
+            CannedResponse answer =
+                CannedResponse::withStatus(200, *asked ? "10.1.1.1" : "10.3.3.3");
+            answer.delayMs = (*asked)++ ? 0 : 300;
+            return answer;
+        });
+        if (round == 2) {
+            emit client->manager->findChild<AddressWatcher *>()->changed();
+            QTRY_COMPARE(*asked, 1);
+            client->manager->requestMyIp();
+        }
+        if (round == 1)
             client->click("bAuthIp");
-        else
+        else if (round == 0)
             client->manager->requestAuthIps(false);
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
-        QCOMPARE(shown.size(), button ? 0 : 1);
+        QCOMPARE(shown, said.isEmpty() ? QStringList() : QStringList{said});
+        QCOMPARE(client->log().count(u"added to the authorized list"_s), shown.size());
     }
 
 private:
