@@ -71,9 +71,11 @@ Section "Install"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; The user's config.ini and log.txt in $APPDATA\ProxyManager stay.
+; The user's config.ini and log.txt in $APPDATA\ProxyManager stay; the start with the session
+; and the settings (under Software\ProxyManager) go.
 Section "Uninstall"
     Delete "$SMPROGRAMS\${APP}.lnk"
+    DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "${APP}"
     !include "${UNINSTALL_LIST}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
