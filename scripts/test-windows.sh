@@ -304,7 +304,7 @@ logged_in_again() { (($(log_count 'Your IP address') > logins_before)); }
 # in a menu open over it. The whole screen reads poorly: most of it is black.
 click_words() { # window words...
     local geometry left top width height at x y w h
-    geometry=$(xdotool getwindowgeometry --shell "$1") || return 1
+    [[ -n $1 ]] && geometry=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
     shift
     left=$(sed -n 's/^X=//p' <<<"$geometry")
     top=$(sed -n 's/^Y=//p' <<<"$geometry")
