@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Tests the Windows build (scripts/build-windows.sh) under Wine on a virtual X display:
 #  - the program from the zip against the Linux demo service and real tinyproxy proxies on
-#    loopback, driven by keyboard; a screenshot of its main window lands in the build folder;
+#    loopback, driven by keyboard; screenshots of its login and main windows land in the build
+#    folder, and OCR checks that the typed user name and the spin box's value are drawn;
 #  - the cross-built test executables that need no Linux process;
 #  - a silent install, upgrade and uninstall of the installer.
 # Prints "N passed, M failed" and exits non-zero on any failure.
 # Usage: scripts/test-windows.sh
 # Environment: PM_WIN_BUILD (default build-win/), PM_WINHOST_BUILD (Linux build of the demo
-#              service, default build-winhost/), PM_QT_WIN_CACHE (as for build-windows.sh).
+#              service, default build-winhost/), PM_QT_WIN_CACHE (as for build-windows.sh),
+#              PM_WINE_SET_AND_FORGET=1 (also the remembered login and "Start when I log in").
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PM_WIN_BUILD:-$root/build-win}
@@ -15,8 +17,9 @@ host_build=${PM_WINHOST_BUILD:-$root/build-winhost}
 cache=${PM_QT_WIN_CACHE:-/var/cache/proxymanager/qt6-mingw}
 dist=$build/dist
 screenshot=$build/wine-main-window.png
+login_screenshot=$build/wine-login-window.png
 
-"$root/scripts/install-deps.sh" wine64 fonts-wine xdotool || exit 1
+"$root/scripts/install-deps.sh" wine64 fonts-wine xdotool tesseract-ocr || exit 1
 zip_file=$(ls "$dist"/ProxyManager-*-win64.zip 2>/dev/null | head -n1)
 setup_file=$(ls "$dist"/ProxyManager-*-win64-setup.exe 2>/dev/null | head -n1)
 if [[ -z $zip_file || -z $setup_file ]]; then
@@ -81,6 +84,7 @@ wait_until() { # seconds command...
     done
     return 1
 }
+to_windows() { echo "Z:${1//\//\\}"; }
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 free_port() {
     local port
@@ -145,15 +149,24 @@ wait_until 10 test -e "/tmp/.X11-unix/X${display#:}" || { echo "Xvfb did not sta
 unzip -q "$zip_file" -d "$work/zip"
 app=$work/zip/ProxyManager
 run=$work/run
+# Two digits read more reliably than the default 1.
+parallel_tests=12
 mkdir -p "$run"
 {
     sed -n 's/^\(API_URL\|PING_URL\)=/&/p' "$work/service.out"
     echo "TITLE_TEXT=ProxyManager under Wine"
+    echo "PARALLEL_TESTS=$parallel_tests"
 } >"$run/config.ini"
 
-(cd "$run" && exec "$wine" "$app/proxymanager.exe") >"$work/app.log" 2>&1 &
-app_pid=$!
-pids+=("$app_pid")
+# Under Wine, Qt's default GDI font engine leaves line edits and spin boxes blank; real Windows
+# keeps the default.
+start_app() {
+    (cd "$run" && exec "$wine" "$app/proxymanager.exe" -platform windows:fontengine=freetype) \
+        >>"$work/app.log" 2>&1 &
+    app_pid=$!
+    pids+=("$app_pid")
+}
+start_app
 
 # Prints the id of a visible window titled "ProxyManager under Wine", the main window (wider)
 # when the argument is "main".
@@ -170,8 +183,64 @@ visible_window() {
     return 1
 }
 login_shown() { [[ -n $(visible_window) ]]; }
+main_shown() { visible_window main >/dev/null; }
+app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+quit_app() {
+    local window
+    window=$(visible_window main)
+    [[ -n $window ]] && xdotool windowfocus --sync "$window" 2>/dev/null
+    xdotool key ctrl+q
+    wait_until 20 app_ended && return 0
+    # Left running, it would hold up every later wait for Wine to end.
+    kill "$app_pid" 2>/dev/null
+    return 1
+}
 log_has() { grep -q -- "$1" "$run/log.txt" 2>/dev/null; }
 log_count() { grep -c -- "$1" "$run/log.txt" 2>/dev/null; }
+
+# --- Reading the screen (OCR) -------------------------------------------------------------------
+# Prints the words tesseract reads in an image, one TSV row each: block, paragraph, line, left,
+# top, width, height, text; positions in the image's pixels. It reads a copy scaled up three
+# times, as Wine's small fonts are otherwise misread.
+ocr_words() { # image
+    convert "$1" +repage -resize 300% "$work/ocr.png" 2>/dev/null || return 1
+    tesseract "$work/ocr.png" - tsv 2>/dev/null |
+        awk -F'\t' -v OFS='\t' '$1 == 5 && $12 ~ /[^ ]/ {
+            print $3, $4, $5, int($7 / 3), int($8 / 3), int($9 / 3), int($10 / 3), $12 }'
+}
+# Prints "left top width height" of the given words where they stand in this order on one line.
+find_words() { # words-file words...
+    local file=$1
+    shift
+    awk -F'\t' -v want="$*" '
+        function match_line(   i, j) {
+            for (i = 1; i + count - 1 <= n; i++) {
+                for (j = 1; j <= count && text[i + j - 1] == word[j]; j++) {}
+                if (j > count) {
+                    last = i + count - 1
+                    print left[i], top[i], left[last] + width[last] - left[i], height[i]
+                    found = 1
+                    exit
+                }
+            }
+        }
+        BEGIN { count = split(want, word, " ") }
+        $1 "." $2 "." $3 != line { match_line(); line = $1 "." $2 "." $3; n = 0 }
+        { n++; left[n] = $4; top[n] = $5; width[n] = $6; height[n] = $7; text[n] = $8 }
+        END { if (!found) match_line(); exit !found }' "$file"
+}
+has_words() { find_words "$@" >/dev/null; }
+# True when a word reads the given text just below the label's words, roughly aligned with
+# them, as a field's content sits below its label.
+shows_below() { # words-file text label-words...
+    local file=$1 text=$2 at
+    shift 2
+    at=$(find_words "$file" "$@") || return 1
+    read -r x y w h <<<"$at"
+    awk -F'\t' -v text="$text" -v x="$x" -v y="$y" -v w="$w" -v h="$h" '
+        $8 == text && $5 > y + h / 2 && $5 < y + 5 * h && $4 > x - 2 * h && $4 < x + w { found = 1 }
+        END { exit !found }' "$file"
+}
 
 if wait_until 60 login_shown; then
     pass "login window shown"
@@ -181,7 +250,11 @@ if wait_until 60 login_shown; then
     xdotool type --delay 40 demo
     xdotool key Tab
     xdotool type --delay 40 demo-pass
+    sleep 0.5
+    import -display "$display" -window "$window" "$login_screenshot" 2>/dev/null
     xdotool key Return
+    ocr_words "$login_screenshot" >"$work/login-words.tsv"
+    check "the typed user name is drawn (OCR)" shows_below "$work/login-words.tsv" demo Username:
 else
     fail "login window shown"
 fi
@@ -191,7 +264,6 @@ if wait_until 30 log_has 'Your IP address: 127.0.0.1'; then
     # Tab cannot leave the proxy table, so the button is clicked: it is the third in the
     # column at the window's right edge. Style metrics vary, hence a few heights; the other
     # buttons there do no harm.
-    main_shown() { visible_window main >/dev/null; }
     wait_until 10 main_shown
     window=$(visible_window main)
     width=$(xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p')
@@ -218,12 +290,95 @@ sleep 1
 window=$(visible_window main)
 import -display "$display" -window "${window:-root}" "$screenshot" 2>/dev/null
 check "screenshot of the main window taken" test -s "$screenshot"
+ocr_words "$screenshot" >"$work/main-words.tsv"
+check "the \"Parallel tests:\" box shows $parallel_tests (OCR)" \
+    shows_below "$work/main-words.tsv" "$parallel_tests" Parallel tests:
 
-window=$(visible_window main)
-[[ -n $window ]] && xdotool windowfocus --sync "$window" 2>/dev/null
-xdotool key ctrl+q
-app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-check "Ctrl+Q ends the program" wait_until 20 app_ended
+check "Ctrl+Q ends the program" quit_app
+
+# --- Set and forget: a remembered login and "Start when I log in" --------------------------------
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+logins_before=0
+logged_in_again() { (($(log_count 'Your IP address') > logins_before)); }
+# Clicks the given words where OCR reads them within a window's area of the screen, which takes
+# in a menu open over it. The whole screen reads poorly: most of it is black.
+click_words() { # window words...
+    local geometry left top width height at x y w h
+    [[ -n $1 ]] && geometry=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
+    shift
+    left=$(sed -n 's/^X=//p' <<<"$geometry")
+    top=$(sed -n 's/^Y=//p' <<<"$geometry")
+    width=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
+    height=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
+    import -display "$display" -window root -crop "${width}x${height}+$left+$top" \
+        "$work/screen.png" 2>/dev/null
+    ocr_words "$work/screen.png" >"$work/screen-words.tsv"
+    at=$(find_words "$work/screen-words.tsv" "$@") || return 1
+    read -r x y w h <<<"$at"
+    xdotool mousemove $((left + x + w / 2)) $((top + y + h / 2)) click 1
+}
+# Neither plain nor in base64: grep finds nothing (status 1) and reads every place.
+password_nowhere() {
+    grep -rlaF -e demo-pass -e "$(printf demo-pass | base64)" "$WINEPREFIX"/*.reg \
+        "$WINEPREFIX/drive_c/users" "$run" >&2
+    [[ $? -eq 1 ]]
+}
+# OCR misses the highlighted item, white on blue: a second look after moving the highlight.
+click_menu_item() { # window words...
+    click_words "$@" && return 0
+    xdotool key Down
+    sleep 0.5
+    click_words "$@"
+}
+run_value_names_folder() {
+    grep -iF "$(to_windows "$app")\proxymanager.exe" "$work/run-value.txt" |
+        grep -qiF "$(to_windows "$run")"
+}
+set_and_forget() {
+    local window
+    logins_before=$(log_count 'Your IP address')
+    start_app
+    if ! wait_until 60 login_shown; then
+        fail "remembered login: login window shown"
+        return
+    fi
+    window=$(visible_window)
+    xdotool windowfocus --sync "$window" 2>/dev/null
+    sleep 0.5
+    # Tab order: user name, password, "Remember me", Login.
+    xdotool key ctrl+a
+    xdotool type --delay 40 demo
+    xdotool key Tab ctrl+a
+    xdotool type --delay 40 demo-pass
+    xdotool key Tab space
+    sleep 1
+    import -display "$display" -window "$window" "$build/wine-login-remember.png" 2>/dev/null
+    xdotool key Tab space
+    ocr_words "$build/wine-login-remember.png" >"$work/remember-words.tsv"
+    check "the login window shows \"Remember me\" (OCR)" \
+        has_words "$work/remember-words.tsv" Remember me
+    check "logged in with \"Remember me\" ticked" wait_until 30 logged_in_again
+    check "Ctrl+Q ends the program after a remembered login" quit_app
+    check "the password is in no file of the Wine prefix or the working folder" password_nowhere
+
+    logins_before=$(log_count 'Your IP address')
+    start_app
+    check "started again, it logs in without typing" wait_until 60 logged_in_again
+    check "started again, the main window shows" wait_until 10 main_shown
+
+    window=$(visible_window main)
+    xdotool windowfocus --sync "$window" 2>/dev/null
+    xdotool key alt+a
+    sleep 1
+    check "\"Start when I log in\" found in the Application menu (OCR)" \
+        click_menu_item "$window" Start when
+    sleep 1
+    "$wine" reg query "$run_key" /v ProxyManager >"$work/run-value.txt" 2>&1
+    check "\"Start when I log in\" writes the Run value" grep -q ProxyManager "$work/run-value.txt"
+    check "the Run value starts the program in its folder" run_value_names_folder
+    check "Ctrl+Q ends the program started again" quit_app
+}
+[[ ${PM_WINE_SET_AND_FORGET:-} == 1 ]] && set_and_forget
 
 # --- The command-line client from the zip, with the program's config.ini --------------------------
 cli_out=$work/cli.txt
@@ -236,7 +391,6 @@ check "proxymanager-cli test --working prints the working proxy alone" \
 
 # --- Cross-built tests --------------------------------------------------------------------------
 # Wine keeps QT_* variables of the Unix environment from Windows programs: cmd sets them.
-to_windows() { echo "Z:${1//\//\\}"; }
 # The program's DLLs from the zip, Qt Test from the Qt build.
 WINEPATH="$(to_windows "$app");$(to_windows "$cache/bin")"
 export WINEPATH
@@ -287,6 +441,15 @@ timeout 120 "$wine" "$setup_file" /S
 check "reinstalling keeps the user's config.ini" \
     grep -q '127.0.0.1:1/' "$data_dir/config.ini"
 
+# What the program leaves in the registry: its settings and the start with the session.
+settings_key='HKCU\Software\ProxyManager\ProxyManager'
+"$wine" reg add "$settings_key" /v parallelTests /t REG_DWORD /d 4 /f >/dev/null 2>&1
+"$wine" reg add "$run_key" /v ProxyManager /d "\"$(to_windows "$install_dir")\proxymanager.exe\"" \
+    /f >/dev/null 2>&1
+"$wine" reg add "$run_key" /v SomethingElse /d notepad.exe /f >/dev/null 2>&1
+registry_has() { "$wine" reg query "$@" >/dev/null 2>&1; }
+settings_there() { registry_has "$settings_key" && registry_has "$run_key" /v ProxyManager; }
+check "the settings and the Run value are there before uninstalling" settings_there
 timeout 120 "$wine" "$install_dir/uninstall.exe" /S
 "$wineserver" -w
 # The uninstaller runs from a copy that may outlive the wait above by a moment.
@@ -294,6 +457,12 @@ program_gone() { [[ ! -e $install_dir ]]; }
 check "uninstaller removes the program" wait_until 20 program_gone
 check "uninstaller removes the Start-menu entry" test ! -e "$shortcut"
 check "uninstaller removes its registration" eval '! registered'
+settings_gone() { ! registry_has "$settings_key"; }
+check "uninstaller removes the settings" settings_gone
+only_our_run_value_gone() {
+    ! registry_has "$run_key" /v ProxyManager && registry_has "$run_key" /v SomethingElse
+}
+check "uninstaller removes the start with the session, not the others'" only_our_run_value_gone
 check "uninstaller keeps the user's config.ini and log.txt" \
     test -f "$data_dir/config.ini" -a -f "$data_dir/log.txt"
 
