@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the program for 64-bit Windows with MinGW-w64 and packages it as a zip and an
-# NSIS installer. Qt's base module and QtKeychain for Windows are built once from Debian's own
-# sources into a cache folder outside the repository and reused by later runs.
+# NSIS installer. Qt's base module for Windows is built once from Debian's own sources into a
+# cache folder outside the repository and reused by later runs. The saved login uses the Windows
+# Credential Manager directly (advapi32), so no keychain library is built for Windows.
 # Usage: scripts/build-windows.sh [--qt-only]
 # Environment: PM_QT_WIN_CACHE (Qt cache, default /var/cache/proxymanager/qt6-mingw),
 #              PM_WIN_BUILD (build folder, default build-win/), PM_JOBS (default 2).
@@ -24,7 +25,7 @@ sudo=""
 # --- 1. Tools, all from Debian's archive ------------------------------------------------------
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix ninja-build nsis zip perl
 
-# --- 2. Qt base module and QtKeychain for Windows, built once -----------------------------------
+# --- 2. Qt base module for Windows, built once ------------------------------------------------
 # apt-get source needs deb-src lines: mirror the machine's own deb entries.
 enable_deb_src() { # source package
     apt-get source --print-uris "$1" >/dev/null 2>&1 && return 0
@@ -90,63 +91,16 @@ TOOLCHAIN
         -Wno-dev
     cmake --build "$work/build" -j"$jobs"
     cmake --install "$work/build"
-    # Libraries built against the previous Qt are built again.
-    rm -f "$keychain_stamp"
     echo "$qt_version" >"$cache/.complete"
     local took=$((SECONDS - start))
     printf 'Qt build took %dm%02ds\n' $((took / 60)) $((took % 60)) | tee "$cache/build-time.txt"
     rm -rf "$work"
 }
 
-# QtKeychain installs into the Qt prefix, where the project's find_package(Qt6Keychain) looks.
-# It keeps the Windows credential store: no other place for a secret is built in.
-build_keychain() {
-    local work=$cache.keychain-work src version
-    $sudo rm -rf "$work"
-    $sudo mkdir -p "$work"
-    $sudo chown "$(id -u):$(id -g)" "$work" "$cache"
-    enable_deb_src qtkeychain
-    if ! (cd "$work" && apt-get source -qq qtkeychain); then
-        echo "build-windows: no source package for qtkeychain from apt; QtKeychain for Windows" \
-            "is not built, and a project that needs it will not configure" >&2
-        rm -rf "$work"
-        return 0
-    fi
-    src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qtkeychain-*' | head -n1)
-    version=$(cd "$src" && dpkg-parsechangelog -S Version)
-    local start=$SECONDS
-    echo "Building QtKeychain $version for Windows into $cache"
-    cmake -G Ninja -S "$src" -B "$work/build" \
-        -DCMAKE_TOOLCHAIN_FILE="$cache/lib/cmake/Qt6/qt.toolchain.cmake" \
-        -DCMAKE_INSTALL_PREFIX="$cache" \
-        -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_SHARED_LIBS=ON \
-        -DBUILD_WITH_QT6=ON -DBUILD_TRANSLATIONS=OFF -DBUILD_TEST_APPLICATION=OFF \
-        -DUSE_CREDENTIAL_STORE=ON \
-        -Wno-dev >/dev/null
-    cmake --build "$work/build" -j"$jobs"
-    cmake --install "$work/build" >/dev/null
-    local dll
-    dll=$(find "$cache/bin" "$cache/lib" -maxdepth 1 -iname '*qt6keychain*.dll' | head -n1)
-    if ! $triple-objdump -p "$dll" 2>/dev/null | grep -q 'CredWriteW'; then
-        echo "build-windows: no QtKeychain DLL using the Windows credential store in $cache" >&2
-        exit 1
-    fi
-    echo "$version" >"$keychain_stamp"
-    printf 'QtKeychain build took %ds\n' $((SECONDS - start))
-    rm -rf "$work"
-}
-
-keychain_stamp=$cache/.keychain-complete
 if [ "$(cat "$cache/.complete" 2>/dev/null)" = "$qt_version" ]; then
     echo "Using the cached Qt for Windows in $cache ($(cat "$cache/build-time.txt" 2>/dev/null))"
 else
     build_qt
-fi
-if [ -s "$keychain_stamp" ]; then
-    echo "Using the cached QtKeychain $(cat "$keychain_stamp") for Windows"
-else
-    build_keychain
 fi
 [ "$qt_only" = 1 ] && exit 0
 

@@ -1,12 +1,11 @@
 #include "SavedLogin.h"
 
 #include "SafeText.h"
+#include "SecretJob.h"
 
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTimer>
-
-#include <qt6keychain/keychain.h>
 
 using namespace Qt::StringLiterals;
 
@@ -26,11 +25,11 @@ QString serviceName()
 }
 
 // The keychain's own words, on one bounded line.
-QString reasonOf(QKeychain::Job *job, int waitMs)
+QString reasonOf(const SecretJob *job, int waitMs)
 {
     if (!job)
         return u"no keychain answered within %1 s"_s.arg(waitMs / 1000.0);
-    return SafeText::singleLine(job->errorString(), 200);
+    return SafeText::singleLine(job->reason(), 200);
 }
 
 } // namespace
@@ -48,23 +47,18 @@ QString SavedLogin::userFor(const QString &apiUrl)
 
 void SavedLogin::check()
 {
-    auto *job = new QKeychain::ReadPasswordJob(serviceName());
-    job->setKey(u"keychain check (never written)"_s);
-    run(job, [this](QKeychain::Job *done) {
-        const bool answers = done && (done->error() == QKeychain::NoError ||
-                                      done->error() == QKeychain::EntryNotFound);
-        emit checked(answers, answers ? QString() : reasonOf(done, waitMs));
-    });
+    run(SecretJob::read(serviceName(), u"keychain check (never written)"_s),
+        [this](const SecretJob *done) {
+            const bool answers = done && done->result() != SecretJob::Result::Failed;
+            emit checked(answers, answers ? QString() : reasonOf(done, waitMs));
+        });
 }
 
 void SavedLogin::save(const QString &apiUrl, const QString &user, const QString &password)
 {
     const QString key = keyOf(apiUrl, user);
-    auto *job = new QKeychain::WritePasswordJob(serviceName());
-    job->setKey(key);
-    job->setTextData(password);
-    run(job, [this, key, user](QKeychain::Job *done) {
-        if (!done || done->error() != QKeychain::NoError) {
+    run(SecretJob::write(serviceName(), key, password), [this, key, user](const SecretJob *done) {
+        if (!done || done->result() != SecretJob::Result::Ok) {
             emit saved(false, reasonOf(done, waitMs));
             return;
         }
@@ -86,12 +80,9 @@ void SavedLogin::load(const QString &apiUrl)
         QTimer::singleShot(0, this, [this] { emit loaded({}, {}, u"no saved login"_s); });
         return;
     }
-    auto *job = new QKeychain::ReadPasswordJob(serviceName());
-    job->setKey(keyOf(apiUrl, user));
-    run(job, [this, user](QKeychain::Job *done) {
-        const auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(done);
-        if (read && read->error() == QKeychain::NoError)
-            emit loaded(user, read->textData(), {});
+    run(SecretJob::read(serviceName(), keyOf(apiUrl, user)), [this, user](const SecretJob *done) {
+        if (done && done->result() == SecretJob::Result::Ok)
+            emit loaded(user, done->secret(), {});
         else
             emit loaded(user, {}, reasonOf(done, waitMs));
     });
@@ -111,19 +102,15 @@ void SavedLogin::forget()
 
 void SavedLogin::remove(const QString &key, const std::function<void()> &done)
 {
-    auto *job = new QKeychain::DeletePasswordJob(serviceName());
-    job->setKey(key);
-    run(job, [done](QKeychain::Job *) { done(); });
+    run(SecretJob::remove(serviceName(), key), [done](const SecretJob *) { done(); });
 }
 
-void SavedLogin::run(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &done)
+void SavedLogin::run(SecretJob *job, const std::function<void(const SecretJob *)> &done)
 {
     // The job has no parent: one past its bound may still answer, after this object is gone.
-    job->setAutoDelete(true);
-    job->setInsecureFallback(false);
     auto *bound = new QTimer(this);
     bound->setSingleShot(true);
-    connect(job, &QKeychain::Job::finished, bound, [bound, done](QKeychain::Job *finished) {
+    connect(job, &SecretJob::finished, bound, [bound, done](const SecretJob *finished) {
         bound->stop();
         bound->deleteLater();
         done(finished);

@@ -5,9 +5,7 @@
 
 #include <functional>
 
-namespace QKeychain {
-class Job;
-}
+class SecretJob;
 
 // A login kept across starts: the password in the OS keychain (Secret Service, Windows
 // Credential Manager), keyed by the API address and the user name; the user name and that key
@@ -43,6 +41,6 @@ signals:
 
 private:
     // Starts the job; done gets it once it finished, or null past the bound.
-    void run(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &done);
+    void run(SecretJob *job, const std::function<void(const SecretJob *)> &done);
     void remove(const QString &key, const std::function<void()> &done);
 };

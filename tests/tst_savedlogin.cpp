@@ -50,8 +50,11 @@ private slots:
     void initTestCase() { QVERIFY(env.start()); }
     void init()
     {
+#ifndef Q_OS_WIN
+        // Windows always has its Credential Manager.
         if (qEnvironmentVariableIsEmpty("PM_TEST_HOME"))
             QSKIP("needs the keyring and home of run-with-keyring.sh");
+#endif
         env.reset();
         QSettings().clear();
         env.service.addAccount(user, password, env.demoProxies());
@@ -68,7 +71,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(client.main.isVisible(), 10000);
             QCOMPARE(env.commands().count(u"list"_s), 1);
             QCOMPARE(filesHoldingPassword(client.workDir.path()), QStringList());
-            QCOMPARE(filesHoldingPassword(qEnvironmentVariable("PM_TEST_HOME")), QStringList());
+            if (qEnvironmentVariableIsSet("PM_TEST_HOME"))
+                QCOMPARE(filesHoldingPassword(qEnvironmentVariable("PM_TEST_HOME")), QStringList());
 
             client.child<QAction>("actionForgetSavedLogin")->trigger();
             QTRY_VERIFY(client.log().contains(u"Saved login forgotten."_s));
@@ -125,6 +129,9 @@ private slots:
     // D-Bus keeps its connection for the process: the case runs in a process of its own.
     void noKeychain()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the Credential Manager is part of Windows");
+#endif
         if (qEnvironmentVariableIsEmpty("PM_NO_KEYCHAIN")) {
             QProcess self;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
