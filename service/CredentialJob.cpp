@@ -21,7 +21,7 @@ QString errorText(DWORD error)
 
 void CredentialJob::start()
 {
-    std::wstring target = (service % u'/' % key).toStdWString();
+    std::wstring target = QString(service % u'/' % key).toStdWString();
     Result result = Result::Ok;
     QString secret;
     QString reason;
