@@ -149,8 +149,12 @@ for ((attempt = 0; attempt < 3; attempt++)); do
     used_ports+="$wrong_port "
     closed_port=$(pick_port)
     used_ports+="$closed_port "
+    # The same API address at every start where the port is free: a saved login is kept per
+    # address, so "Remember me" then works across demo runs.
+    service_port=0
+    ((attempt == 0)) && ! port_in_use 18080 && service_port=18080
     : >"$run_dir/service.out"
-    "$service_bin" --port 0 --account demo:demo-pass \
+    "$service_bin" --port "$service_port" --account demo:demo-pass \
         --proxy "127.0.0.1:$allowing_port" --proxy "127.0.0.1:$refusing_port" \
         --proxy "127.0.0.1:$silent_port" --proxy "127.0.0.1:$wrong_port" \
         --proxy "127.0.0.1:$closed_port" \
