@@ -53,6 +53,12 @@ AuthorizedListEdit AuthorizedListEdit::apply(const QStringList &read, const QStr
         return std::any_of(list.cbegin(), list.cend(),
                            [&](const QString &other) { return sameEntry(entry, other); });
     };
+    for (const QString &addition : additions) {
+        if (parsed(addition).address.isNull()) {
+            edit.refusal = u"not an address: "_s % SafeText::singleLine(addition, 80);
+            return edit;
+        }
+    }
     for (const QString &removal : removals) {
         if (covers(removal, own)) {
             edit.refusal =

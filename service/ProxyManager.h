@@ -69,7 +69,7 @@ public:
     // ends in authorizedListRead or authorizedListFailed. An edit reads the list afresh (twice,
     // agreeing) and writes it without the removed entries, with the added addresses and the
     // user's address first when missing; it is refused when a removal covers the user's address
-    // or is not listed. Both also end in authorizationEnded.
+    // or is not listed, or an addition is not an address. Both also end in authorizationEnded.
     void readAuthorizedList();
     void addAuthorized(const QStringList &addresses);
     void removeAuthorized(const QStringList &entries);
