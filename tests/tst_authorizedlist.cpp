@@ -120,6 +120,9 @@ private slots:
     }
     void replacePrevious()
     {
+#ifdef Q_OS_WIN
+        QSKIP("a console program does not stop on QProcess::terminate() on Windows");
+#endif
         QFETCH(QString, third);
         QFETCH(QStringList, after);
         QTemporaryDir state;
