@@ -88,6 +88,19 @@ AuthorizedListEdit AuthorizedListEdit::apply(const QStringList &read, const QStr
     return edit;
 }
 
+AuthorizedListEdit AuthorizedListEdit::keepingListed(const QStringList &read,
+                                                     const QString &current,
+                                                     const QString &previous)
+{
+    AuthorizedListEdit edit = apply(read, current, {}, {});
+    if (!edit.changes || previous.isEmpty())
+        return edit;
+    const QStringList removals = replaced(read, current, previous);
+    if (!removals.isEmpty())
+        edit = apply(read, current, {}, removals);
+    return edit;
+}
+
 QStringList AuthorizedListEdit::replaced(const QStringList &read, const QString &current,
                                          const QString &previous)
 {

@@ -14,6 +14,10 @@ public:
     // read: the entries as read; current: the user's address (canonical text).
     static AuthorizedListEdit apply(const QStringList &read, const QString &current,
                                     const QStringList &additions, const QStringList &removals);
+    // The write of a round that keeps current listed: current added when missing, and then
+    // previous, the address this program added last (empty: none), replaced.
+    static AuthorizedListEdit keepingListed(const QStringList &read, const QString &current,
+                                            const QString &previous);
     // The entries to drop so that previous, an address this program added before, leaves the
     // list with current's arrival: none when it is current, covers it, or shares a network entry
     // with it, and only entries naming previous itself.

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QHostAddress>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
 
 #include <utility>
@@ -262,15 +261,10 @@ AuthorizedListEdit Authorizer::planned(const QStringList &read, const QString &m
 {
     if (current->origin == Origin::ListEdit)
         return AuthorizedListEdit::apply(read, myIp, current->additions, current->removals);
-    AuthorizedListEdit edit = AuthorizedListEdit::apply(read, myIp, {}, {});
-    if (!edit.changes || !own)
-        return edit;
     const QString previous =
-        own->lastAdded(manager.apiUrl, api.userName(), QHostAddress(myIp).protocol());
-    const QStringList replaced = AuthorizedListEdit::replaced(read, myIp, previous);
-    if (!replaced.isEmpty())
-        edit = AuthorizedListEdit::apply(read, myIp, {}, replaced);
-    return edit;
+        own ? own->lastAdded(manager.apiUrl, api.userName(), QHostAddress(myIp).protocol())
+            : QString();
+    return AuthorizedListEdit::keepingListed(read, myIp, previous);
 }
 
 void Authorizer::handleSetAuthIps(QNetworkReply *reply)
