@@ -21,6 +21,12 @@ void AuthorizeCommand::run()
         myIpFailureKind = kind;
     });
     connect(&manager, &ProxyManager::myIpAnswered, this, [this] { myIpFailedThisRound = false; });
+    connect(&manager, &ProxyManager::previousAddressRemoved, this,
+            [this](const QString &, const QStringList &removed) {
+                for (const QString &entry : removed)
+                    CliOutput::out(u"previous address "_s % output.line(entry) %
+                                   u" was removed\n"_s);
+            });
     if (watch) {
         manager.authPeriodMs = intervalMs;
         auto *stop = new StopSignal(this);

@@ -1,15 +1,19 @@
 #include "CommandLineClient.h"
 
 #include "AuthorizeCommand.h"
+#include "AuthorizedCommand.h"
 #include "ClientConfig.h"
 #include "Credentials.h"
+#include "IpAddress.h"
 #include "ListCommand.h"
 #include "MyIpCommand.h"
 #include "SafeText.h"
 #include "TestCommand.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -23,7 +27,9 @@ const auto exitStatusHelp =
     u"  2  usage error, or unreadable config or credentials\n"
     u"  3  the service answered with an error or an unusable answer\n"
     u"  4  the service could not be reached (no response, time-out, TLS)\n"
-    u"  5  an authorization round failed (list not read, or not stored)\n"_s;
+    u"  5  an authorization round failed (list not read, or not stored)\n"
+    u"Refused requests (removing this machine's address, remove without --yes when standard\n"
+    u"input is not a terminal) end with 2.\n"_s;
 
 const auto credentialsHelp =
     u"Credentials come from PROXYMANAGER_USER and PROXYMANAGER_PASSWORD, from --credentials FILE\n"
@@ -51,6 +57,8 @@ int CommandLineClient::start(const QStringList &arguments)
         (new MyIpCommand(manager, output, this))->run();
     else if (command == u"test")
         (new TestCommand(manager, output, format, workingOnly, parallel, this))->run();
+    else if (command == u"authorized")
+        (new AuthorizedCommand(manager, output, listEdit.first(), listEdit.mid(1), this))->run();
     else
         (new AuthorizeCommand(manager, output, watch, intervalMs, this))->run();
     return -1;
@@ -68,7 +76,11 @@ int CommandLineClient::parse(const QStringList &arguments)
         u"             (entry, host, port, outcome, code, ms, detail)\n"
         u"  authorize  add this machine's address to the authorized list when missing;\n"
         u"             with --watch, again every interval and at once when this\n"
-        u"             machine's addresses change, until SIGTERM or SIGINT\n\n"_s %
+        u"             machine's addresses change, until SIGTERM or SIGINT\n"
+        u"  authorized list|add|remove [ADDRESS...]\n"
+        u"             the account's authorized addresses: read them, or read them and\n"
+        u"             write them back with addresses (optionally with a /prefix) added\n"
+        u"             or removed, this machine's address first when missing\n\n"_s %
         credentialsHelp % u'\n' % exitStatusHelp);
     const QCommandLineOption helpOption({u"h"_s, u"help"_s}, u"Show this help."_s);
     const QCommandLineOption configOption(
@@ -91,10 +103,17 @@ int CommandLineClient::parse(const QStringList &arguments)
                                          u"authorize: repeat until SIGTERM or SIGINT."_s);
     const QCommandLineOption intervalOption(
         u"interval"_s, u"authorize --watch: seconds between rounds (default: 60)."_s, u"SECONDS"_s);
+    const QCommandLineOption replaceOption(
+        u"replace-previous"_s,
+        u"authorize --watch: remove the address this client added last (of the same family)\n"
+        u"when it adds a new one."_s);
+    const QCommandLineOption stateOption(
+        u"state"_s, u"--replace-previous: file remembering the added addresses."_s, u"FILE"_s);
+    const QCommandLineOption yesOption(u"yes"_s, u"authorized remove: do not ask."_s);
     parser.addOptions({helpOption, configOption, apiOption, pingOption, credentialsOption,
                        parallelOption, timeoutOption, formatOption, workingOption, watchOption,
-                       intervalOption});
-    parser.addPositionalArgument(u"command"_s, u"list, myip, test or authorize"_s);
+                       intervalOption, replaceOption, stateOption, yesOption});
+    parser.addPositionalArgument(u"command"_s, u"list, myip, test, authorize or authorized"_s);
 
     auto usage = [this](const QString &message) {
         output.error(message % u" (see --help)"_s);
@@ -107,11 +126,24 @@ int CommandLineClient::parse(const QStringList &arguments)
         return CliOutput::Done;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return usage(positional.isEmpty() ? u"no command given"_s : u"one command at a time"_s);
+    if (positional.isEmpty())
+        return usage(u"no command given"_s);
     command = positional.first();
-    if (!QStringList{u"list"_s, u"myip"_s, u"test"_s, u"authorize"_s}.contains(command))
+    if (!QStringList{u"list"_s, u"myip"_s, u"test"_s, u"authorize"_s, u"authorized"_s}.contains(
+            command))
         return usage(u"unknown command: "_s % SafeText::singleLine(command, 40));
+    if (command == u"authorized") {
+        if (const int status = parseListEdit(positional.mid(1)); status >= 0)
+            return usage(output.line(listEditError, 80));
+    } else if (positional.size() != 1) {
+        return usage(u"one command at a time"_s);
+    }
+    if (parser.isSet(replaceOption) && !parser.isSet(watchOption))
+        return usage(u"--replace-previous goes with authorize --watch"_s);
+    if (parser.isSet(stateOption) && !parser.isSet(replaceOption))
+        return usage(u"--state goes with --replace-previous"_s);
+    if (parser.isSet(yesOption) && (listEdit.isEmpty() || listEdit.first() != u"remove"))
+        return usage(u"--yes is an option of authorized remove"_s);
     const bool testing = command == u"test";
     for (const auto *option : {&parallelOption, &timeoutOption, &formatOption, &workingOption})
         if (parser.isSet(*option) && !testing)
@@ -170,5 +202,53 @@ int CommandLineClient::parse(const QStringList &arguments)
     }
     output.setCredentials(credentials.user, credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
+    if (parser.isSet(replaceOption)) {
+        const QString state = parser.isSet(stateOption) ? parser.value(stateOption) : stateFile();
+        if (state.isEmpty() || !QDir().mkpath(QFileInfo(state).absolutePath()))
+            return usage(u"no folder for the state file: use --state"_s);
+        manager.setReplacePrevious(true, state);
+    }
+    if (!listEdit.isEmpty() && listEdit.first() == u"remove" && !parser.isSet(yesOption)) {
+        if (!Credentials::stdinIsTerminal()) {
+            output.error(u"refused: remove asks first; use --yes when not at a terminal"_s);
+            return CliOutput::UsageError;
+        }
+        if (!Credentials::confirm(u"Remove "_s % listEdit.mid(1).join(u", "_s) %
+                                  u" from the authorized list?"_s))
+            return CliOutput::UsageError;
+    }
     return -1;
+}
+
+int CommandLineClient::parseListEdit(const QStringList &arguments)
+{
+    listEdit = arguments;
+    if (arguments.isEmpty() ||
+        !QStringList{u"list"_s, u"add"_s, u"remove"_s}.contains(arguments.first())) {
+        listEditError = u"authorized needs list, add or remove"_s;
+        return CliOutput::UsageError;
+    }
+    if ((arguments.first() == u"list") != (arguments.size() == 1)) {
+        listEditError = arguments.first() == u"list" ? u"authorized list takes no address"_s
+                                                     : u"no address given"_s;
+        return CliOutput::UsageError;
+    }
+    for (const QString &address : arguments.mid(1)) {
+        QHostAddress parsed;
+        int prefix = -1;
+        if (!IpAddress::parseWithPrefix(address, &parsed, &prefix)) {
+            listEditError = u"not an IPv4 or IPv6 address: "_s % address;
+            return CliOutput::UsageError;
+        }
+    }
+    return -1;
+}
+
+// Where systemd gives the service its state folder, else the user's own.
+QString CommandLineClient::stateFile()
+{
+    QString folder = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return folder.isEmpty() ? QString() : folder % u"/own-addresses.ini"_s;
 }

@@ -20,6 +20,10 @@ public:
 
 private:
     int parse(const QStringList &arguments);
+    // The arguments after "authorized"; negative when they are good, else listEditError says
+    // why not.
+    int parseListEdit(const QStringList &arguments);
+    static QString stateFile();
 
     ProxyManager manager;
     CliOutput output;
@@ -29,4 +33,7 @@ private:
     bool workingOnly = false;
     bool watch = false;
     int intervalMs = 60000;
+    // authorized: its action and addresses.
+    QStringList listEdit;
+    QString listEditError;
 };

@@ -17,9 +17,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-bool stdinIsTerminal()
+bool Credentials::stdinIsTerminal()
 {
 #ifdef Q_OS_WIN
     return _isatty(_fileno(stdin));
@@ -27,6 +25,8 @@ bool stdinIsTerminal()
     return isatty(STDIN_FILENO);
 #endif
 }
+
+namespace {
 
 // One line of standard input without its line end; false at the end of input.
 bool readLine(QString *line)
@@ -171,4 +171,12 @@ Credentials Credentials::prompt()
     if (!gotPassword || credentials.user.isEmpty() || credentials.password.isEmpty())
         return failure(u"no credentials given"_s);
     return credentials;
+}
+
+bool Credentials::confirm(const QString &question)
+{
+    std::fputs(qPrintable(question % u" [y/N] "_s), stderr);
+    std::fflush(stderr);
+    QString answer;
+    return readLine(&answer) && answer.trimmed().startsWith(u'y', Qt::CaseInsensitive);
 }

@@ -15,6 +15,10 @@ public:
     // the line end. Refused when others can read the file (checked on Unix only).
     static Credentials fromFile(const QString &path);
 
+    static bool stdinIsTerminal();
+    // Asks on the terminal; true only for an answer starting with y.
+    static bool confirm(const QString &question);
+
     bool isValid() const { return error.isEmpty(); }
 
     QString user;

@@ -152,7 +152,10 @@ CannedResponse DemoAnswers::apiResponse(const ReceivedRequest &request)
     if (command == u"getauthips")
         return textResponse(lines(it->authorizedIps));
     if (command == u"setauthips") {
-        it->authorizedIps = request.queryValue(u"ips"_s).split(u',');
+        const QStringList ips = request.queryValue(u"ips"_s).split(u',');
+        if (m_maxAuthorizedIps > 0 && ips.size() > m_maxAuthorizedIps)
+            return textResponse("ERROR: the list is full\r\n");
+        it->authorizedIps = ips;
         return textResponse("OK\r\n");
     }
     return textResponse("ERROR: Unknown command\r\n");

@@ -23,6 +23,8 @@ public:
     void setAuthorizedIps(const QString &user, const QStringList &ips);
     void setReportedIp(const QString &ip);
     void setLogoFile(const QString &path);
+    // setauthips refuses a longer list with an ERROR line; 0: no cap.
+    void setMaxAuthorizedIps(int max) { m_maxAuthorizedIps = max; }
     bool loadAccounts(const QString &jsonFile, QString *error);
 
     // setauthips changes the account, hence not const.
@@ -42,4 +44,5 @@ private:
     QMap<QString, Account> m_accounts;
     QString m_reportedIp;
     QString m_logoFile;
+    int m_maxAuthorizedIps = 0;
 };

@@ -157,6 +157,11 @@ void DemoService::setReportedIp(const QString &ip)
     m_answers.setReportedIp(ip);
 }
 
+void DemoService::setMaxAuthorizedIps(int max)
+{
+    m_answers.setMaxAuthorizedIps(max);
+}
+
 void DemoService::setLogoFile(const QString &path)
 {
     m_answers.setLogoFile(path);

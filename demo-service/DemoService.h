@@ -60,6 +60,8 @@ public:
     void setReportedIp(const QString &ip);
     // Served as /logo.png; empty means 404.
     void setLogoFile(const QString &path);
+    // setauthips refuses a list longer than this; 0: no cap.
+    void setMaxAuthorizedIps(int max);
     // Adds the accounts of {"accounts":[{"user","pass","proxies":[],"authorizedIps":[]}]}.
     bool loadAccounts(const QString &jsonFile, QString *error = nullptr);
 

@@ -60,6 +60,9 @@ int main(int argc, char *argv[])
         u"proxy"_s, u"A proxy entry of every --account account (repeatable)."_s, u"host:port"_s);
     const QCommandLineOption authIpOption(
         u"auth-ip"_s, u"An authorized IP of every --account account (repeatable)."_s, u"IP"_s);
+    const QCommandLineOption maxAuthIpsOption(
+        u"max-authorized"_s, u"Longest authorized list setauthips stores (default: no cap)."_s,
+        u"N"_s);
     const QCommandLineOption logoOption(u"logo"_s, u"File served as /logo.png."_s, u"FILE"_s);
     const QCommandLineOption reportedIpOption(
         u"reported-ip"_s, u"Address getmyip reports instead of the caller's."_s, u"IP"_s);
@@ -71,7 +74,8 @@ int main(int argc, char *argv[])
         u"Also listen here and answer every request with a wrong page; 0 picks one."_s, u"N"_s);
     const QCommandLineOption verboseOption(u"verbose"_s, u"Log every request to stderr."_s);
     parser.addOptions({portOption, accountsOption, accountOption, proxyOption, authIpOption,
-                       logoOption, reportedIpOption, silentOption, wrongPageOption, verboseOption});
+                       logoOption, maxAuthIpsOption, reportedIpOption, silentOption,
+                       wrongPageOption, verboseOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(u"unexpected argument: "_s + parser.positionalArguments().first());
@@ -95,6 +99,8 @@ int main(int argc, char *argv[])
         service.setReportedIp(parser.value(reportedIpOption));
     if (parser.isSet(logoOption))
         service.setLogoFile(parser.value(logoOption));
+    if (parser.isSet(maxAuthIpsOption))
+        service.setMaxAuthorizedIps(parser.value(maxAuthIpsOption).toInt());
     if (parser.isSet(verboseOption)) {
         QObject::connect(&service, &DemoService::requestReceived, [](const ReceivedRequest &r) {
             std::fprintf(stderr, "%s %s %s\n", r.peerAddress.toLocal8Bit().constData(),

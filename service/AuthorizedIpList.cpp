@@ -1,9 +1,13 @@
 #include "AuthorizedIpList.h"
 
+#include "ApiClient.h"
 #include "IpAddress.h"
+#include "ReplyBody.h"
 #include "ReplyReader.h"
 #include "SafeText.h"
 #include "SecretMask.h"
+
+#include <QNetworkReply>
 
 using namespace Qt::StringLiterals;
 
@@ -29,6 +33,49 @@ AuthorizedIpList AuthorizedIpList::read(const QNetworkReply *reply, bool complet
     AuthorizedIpList unread;
     unread.problem = u"the answer was not read"_s;
     return unread;
+}
+
+namespace {
+
+// Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
+// clean end of an unframed body, and also of a chunked one cut between chunks, without the
+// last chunk: those count as whole only when they end with a line end.
+bool hasLength(QNetworkReply *reply)
+{
+    return reply->hasRawHeader("Content-Length");
+}
+
+// A body cut short of its Content-Length: the access manager reports it after a clean close,
+// not after a reset.
+bool isShort(QNetworkReply *reply, qsizetype received)
+{
+    if (!reply->hasRawHeader("Content-Length") || reply->hasRawHeader("Content-Encoding"))
+        return false;
+    bool ok = false;
+    const qint64 announced = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    return ok && received < announced;
+}
+
+} // namespace
+
+AuthorizedIpList AuthorizedIpList::checked(QNetworkReply *reply, const ApiClient &api)
+{
+    AuthorizedIpList list;
+    list.problem = api.failureOf(reply);
+    // A 204 or another success status without a list would read as an empty one.
+    if (list.problem.isEmpty() &&
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        list.problem = api.statusFailure(reply);
+    if (!list.problem.isEmpty())
+        return list;
+    // The setauthips list replaces the account's whole list: only a read that is whole and
+    // understood line by line may lead to one, or other addresses would be lost or garbage
+    // stored.
+    if (isShort(reply, ReplyBody::readAll(reply).size())) {
+        list.problem = u"the answer was cut off"_s;
+        return list;
+    }
+    return read(reply, hasLength(reply), api.mask());
 }
 
 void AuthorizedIpList::addLine(QByteArrayView line)

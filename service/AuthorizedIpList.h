@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class ApiClient;
 class QNetworkReply;
 class SecretMask;
 
@@ -22,6 +23,9 @@ public:
     static AuthorizedIpList parse(const QByteArray &body, bool complete, const SecretMask &mask);
     // The same for a getauthips reply, whose reader parsed its lines as they arrived.
     static AuthorizedIpList read(const QNetworkReply *reply, bool complete, const SecretMask &mask);
+    // A getauthips reply as a round may use it: also failed when the request failed, its status
+    // was not 200 or its body came short of its length.
+    static AuthorizedIpList checked(QNetworkReply *reply, const ApiClient &api);
 
     // Parsing line by line: each line without its line end (CR, LF or CR LF), then the end,
     // with the text after the last line end.

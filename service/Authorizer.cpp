@@ -2,11 +2,13 @@
 
 #include "AuthorizationSchedule.h"
 #include "AuthorizedIpList.h"
+#include "AuthorizedListEdit.h"
+#include "OwnAddressRecord.h"
 #include "ReplyBody.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
 
 #include <utility>
@@ -19,25 +21,6 @@ namespace {
 // The number of the round a request belongs to.
 const char *const roundProperty = "pmRound";
 
-// Only a Content-Length shows that a body arrived whole. The access manager reads a reset as a
-// clean end of an unframed body, and also of a chunked one cut between chunks, without the
-// last chunk: those count as whole only when they end with a line end.
-bool hasLength(QNetworkReply *reply)
-{
-    return reply->hasRawHeader("Content-Length");
-}
-
-// A body cut short of its Content-Length: the access manager reports it after a clean close,
-// not after a reset.
-bool isShort(QNetworkReply *reply, qsizetype received)
-{
-    if (!reply->hasRawHeader("Content-Length") || reply->hasRawHeader("Content-Encoding"))
-        return false;
-    bool ok = false;
-    const qint64 announced = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
-    return ok && received < announced;
-}
-
 } // namespace
 
 Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
@@ -49,9 +32,29 @@ Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
             [this](Origin origin) { ask(Round(origin, false, true)); });
 }
 
+Authorizer::~Authorizer() = default;
+
 void Authorizer::authorize()
 {
     ask(Round(Origin::Caller, true, true));
+}
+
+void Authorizer::readAuthorized()
+{
+    ask(Round(Origin::ListRead));
+}
+
+void Authorizer::editAuthorized(const QStringList &additions, const QStringList &removals)
+{
+    Round round(Origin::ListEdit, false, true);
+    round.additions = additions;
+    round.removals = removals;
+    ask(round);
+}
+
+void Authorizer::setOwnAddresses(std::unique_ptr<OwnAddressRecord> record)
+{
+    own = std::move(record);
 }
 
 void Authorizer::requestAuthIps(bool callEmit)
@@ -157,10 +160,7 @@ void Authorizer::myIpSettled(const QNetworkReply *reply, const QString &failure)
         readList();
         return;
     }
-    const QString reason = unknownAddress();
-    if (!current->callEmit)
-        periodicRoundDone(reason);
-    endRound(Outcome::Failed, {}, reason);
+    fail(unknownAddress(), false);
 }
 
 void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString &failure)
@@ -169,9 +169,14 @@ void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString
     const QStringList reported = ips; // NOLINT(performance-unnecessary-copy-initialization)
     const Round ended = std::move(*current);
     current.reset();
-    if (outcome == Outcome::Added && !ended.callEmit && !ended.previousAddress.isEmpty() &&
-        ended.previousAddress != ended.address)
+    if (outcome == Outcome::Added && !ended.callEmit && isScheduled(ended.origin) &&
+        !ended.previousAddress.isEmpty() && ended.previousAddress != ended.address)
         emit addressChangeAuthorized(ended.previousAddress, ended.address);
+    if (outcome == Outcome::Added && !ended.replaced.isEmpty())
+        emit previousAddressRemoved(ended.addedOwn, ended.replaced);
+    if (outcome == Outcome::Failed &&
+        (ended.origin == Origin::ListRead || ended.origin == Origin::ListEdit))
+        emit authorizedListFailed(failure, ended.refused);
     emit authorizationEnded(outcome, reported, failure, ended.origin);
     if (isScheduled(ended.origin))
         schedule->roundEnded(outcome != Outcome::Failed);
@@ -197,88 +202,100 @@ QString Authorizer::unknownAddress() const
 
 void Authorizer::handleAuthIps(QNetworkReply *reply)
 {
-    const bool callEmit = current->callEmit;
     const QString myIp = current->readsAfterMyIp ? current->address : manager.myIp;
-    if (myIp.isEmpty()) {
-        const QString reason = unknownAddress();
-        if (!callEmit)
-            periodicRoundDone(reason);
-        endRound(Outcome::Failed, {}, reason);
+    if (myIp.isEmpty() && current->origin != Origin::ListRead) {
+        fail(unknownAddress(), false);
         return;
     }
-    QString failure = api.failureOf(reply);
-    // A 204 or another success status without a list would read as an empty one.
-    if (failure.isEmpty() &&
-        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        failure = api.statusFailure(reply);
-    AuthorizedIpList list;
-    if (failure.isEmpty()) {
-        const QByteArray body = readAll(reply);
-        // The setauthips list replaces the account's whole list: only a read that is whole and
-        // understood line by line may lead to one, or other addresses would be lost or garbage
-        // stored.
-        if (isShort(reply, body.size()))
-            failure = u"the answer was cut off"_s;
-        else
-            failure = (list = AuthorizedIpList::read(reply, hasLength(reply), api.mask())).problem;
-    }
+    const AuthorizedIpList list = AuthorizedIpList::checked(reply, api);
+    QString failure = list.problem;
     // An empty or cut answer reads just like a short list, and the write would drop what it
     // missed: only two reads in a row that agree may lead to one.
     if (failure.isEmpty() && current->firstRead && *current->firstRead != list.entries)
         failure = u"the list changed between two reads"_s;
     if (!failure.isEmpty()) {
-        const QString reason = u"could not read the authorized IP addresses ("_s % failure % u")"_s;
-        if (callEmit)
-            emit authorizeIpFailed(reason);
-        else
-            periodicRoundDone(reason);
-        endRound(Outcome::Failed, {}, reason);
+        fail(u"could not read the authorized IP addresses ("_s % failure % u")"_s);
         return;
     }
+    if (current->origin == Origin::ListRead) {
+        emit authorizedListRead(list.entries, QDateTime::currentDateTimeUtc());
+        endRound(Outcome::AlreadyPresent, list.entries, {});
+        return;
+    }
+    const AuthorizedListEdit edit = planned(list.entries, myIp);
+    if (!edit.refusal.isEmpty()) {
+        fail(edit.refusal, true, true);
+        return;
+    }
+    if (edit.changes && !current->firstRead) {
+        current->firstRead = list.entries;
+        readList();
+        return;
+    }
+    emit authorizedListRead(list.entries, QDateTime::currentDateTimeUtc());
+    if (!edit.changes) {
+        roundGood();
+        if (current->callEmit)
+            emit finishedAuthorizeIp(list.entries);
+        endRound(Outcome::AlreadyPresent, list.entries, {});
+        return;
+    }
+    QNetworkReply *update =
+        api.send(ApiClient::Command::SetAuthIps, {{u"ips"_s, edit.written.join(u',')}});
+    if (update) {
+        update->setProperty(roundProperty, current->number);
+        current->written = edit.written;
+        if (edit.written.constFirst() == myIp && !list.entries.contains(myIp))
+            current->addedOwn = myIp;
+        if (current->origin != Origin::ListEdit)
+            current->replaced = edit.removed;
+    }
+    if (current->callEmit)
+        emit finishedAuthorizeIp(edit.written);
+    // Credentials cleared since the read: nothing was written.
+    if (!update)
+        endRound(Outcome::Failed, {}, u"not logged in"_s);
+}
 
-    QStringList ips = list.entries;
-    if (!list.holds(QHostAddress(myIp))) {
-        if (!current->firstRead) {
-            current->firstRead = list.entries;
-            readList();
-            return;
-        }
-        ips.prepend(myIp);
-        QNetworkReply *update =
-            api.send(ApiClient::Command::SetAuthIps, {{u"ips"_s, ips.join(u',')}});
-        if (update) {
-            update->setProperty(roundProperty, current->number);
-            current->written = ips;
-        }
-        if (callEmit)
-            emit finishedAuthorizeIp(ips);
-        // Credentials cleared since the read: nothing was written.
-        if (!update)
-            endRound(Outcome::Failed, {}, u"not logged in"_s);
-        return;
-    }
-    if (!callEmit)
-        periodicRoundDone({});
-    if (callEmit)
-        emit finishedAuthorizeIp(ips);
-    endRound(Outcome::AlreadyPresent, ips, {});
+AuthorizedListEdit Authorizer::planned(const QStringList &read, const QString &myIp) const
+{
+    if (current->origin == Origin::ListEdit)
+        return AuthorizedListEdit::apply(read, myIp, current->additions, current->removals);
+    const QString previous =
+        own ? own->lastAdded(manager.apiUrl, api.userName(), QHostAddress(myIp).protocol())
+            : QString();
+    return AuthorizedListEdit::keepingListed(read, myIp, previous);
 }
 
 void Authorizer::handleSetAuthIps(QNetworkReply *reply)
 {
-    QString failure = api.failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
-    if (!failure.isEmpty())
-        failure = u"the service did not store the new list ("_s % failure % u")"_s;
-    if (current->callEmit) {
-        if (!failure.isEmpty())
-            emit authorizeIpFailed(failure);
-    } else {
-        periodicRoundDone(failure);
+    const QString failure = api.failureOf(reply, latin1UpToNul(readLine(reply)).trimmed());
+    if (!failure.isEmpty()) {
+        fail(u"the service did not store the new list ("_s % failure % u")"_s);
+        return;
     }
-    if (failure.isEmpty())
-        endRound(Outcome::Added, current->written, {});
-    else
-        endRound(Outcome::Failed, {}, failure);
+    roundGood();
+    if (own && !current->addedOwn.isEmpty())
+        own->setLastAdded(manager.apiUrl, api.userName(), current->addedOwn);
+    endRound(Outcome::Added, current->written, {});
+}
+
+void Authorizer::fail(const QString &reason, bool told, bool refused)
+{
+    if (current->callEmit) {
+        if (told)
+            emit authorizeIpFailed(reason);
+    } else if (isScheduled(current->origin)) {
+        periodicRoundDone(reason);
+    }
+    current->refused = refused;
+    endRound(Outcome::Failed, {}, reason);
+}
+
+void Authorizer::roundGood()
+{
+    if (!current->callEmit && isScheduled(current->origin))
+        periodicRoundDone({});
 }
 
 // Only while periodic authorization is on; a round that ends after it was switched off

@@ -8,9 +8,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 class AuthorizationSchedule;
+class AuthorizedListEdit;
+class OwnAddressRecord;
 class QNetworkReply;
 
 // Keeps the user's address on the account's authorized list: reads the list, writes it back
@@ -29,7 +32,16 @@ public:
 
     // Reads the manager's myIp and authPeriodMs and asks it for the address.
     Authorizer(ProxyManager &manager, ApiClient &api);
+    ~Authorizer() override;
 
+    // A read of the list that never writes; ends in authorizedListRead or authorizedListFailed.
+    void readAuthorized();
+    // A fresh read, then a write of it with the additions and without the removals; refused
+    // when a removal covers the user's address or is not listed.
+    void editAuthorized(const QStringList &additions, const QStringList &removals);
+    // The record of the addresses the rounds added, which then replace the previous one of
+    // their family; null: none is kept or replaced.
+    void setOwnAddresses(std::unique_ptr<OwnAddressRecord> record);
     void requestAuthIps(bool callEmit);
     void setAutoAuthorize(bool on);
     void authorize();
@@ -45,6 +57,9 @@ signals:
     void authorizationEnded(ProxyManager::AuthorizationOutcome outcome, const QStringList &ips,
                             const QString &failure, ProxyManager::AuthorizationOrigin origin);
     void addressChangeAuthorized(const QString &from, const QString &to);
+    void previousAddressRemoved(const QString &added, const QStringList &removed);
+    void authorizedListRead(const QStringList &entries, const QDateTime &readAt);
+    void authorizedListFailed(const QString &reason, bool refused);
 
 private:
     struct Round
@@ -70,6 +85,14 @@ private:
         std::optional<QStringList> firstRead;
         // What the setauthips request stores.
         QStringList written;
+        // A list edit's.
+        QStringList additions;
+        QStringList removals;
+        // The user's address when the write adds it, and this program's previous one it drops.
+        QString addedOwn;
+        QStringList replaced;
+        // Failed as a request that may not be carried out.
+        bool refused = false;
     };
 
     void ask(const Round &round);
@@ -79,6 +102,11 @@ private:
     void handleReply(ApiClient::Command command, QNetworkReply *reply);
     void handleAuthIps(QNetworkReply *reply);
     void handleSetAuthIps(QNetworkReply *reply);
+    AuthorizedListEdit planned(const QStringList &read, const QString &myIp) const;
+    // Ends the round out as failed: the button's round hears why when told, a periodic one
+    // through its streak.
+    void fail(const QString &reason, bool told = true, bool refused = false);
+    void roundGood();
     // ips by value: it may be the ending round's own list.
     void endRound(Outcome outcome, const QStringList &ips, const QString &failure);
     void periodicRoundDone(const QString &failure);
@@ -86,6 +114,7 @@ private:
     ProxyManager &manager;
     ApiClient &api;
     AuthorizationSchedule *schedule = nullptr;
+    std::unique_ptr<OwnAddressRecord> own;
     bool periodicFailing = false;
     // The last address a getmyip answer gave.
     QString lastKnownIp;

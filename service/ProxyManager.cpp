@@ -3,6 +3,7 @@
 #include "ApiClient.h"
 #include "Authorizer.h"
 #include "IpAddress.h"
+#include "OwnAddressRecord.h"
 #include "ProxyTester.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
@@ -11,6 +12,7 @@
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -47,6 +49,11 @@ ProxyManager::ProxyManager()
     connect(authorizer, &Authorizer::authorizationEnded, this, &ProxyManager::authorizationEnded);
     connect(authorizer, &Authorizer::addressChangeAuthorized, this,
             &ProxyManager::addressChangeAuthorized);
+    connect(authorizer, &Authorizer::previousAddressRemoved, this,
+            &ProxyManager::previousAddressRemoved);
+    connect(authorizer, &Authorizer::authorizedListRead, this, &ProxyManager::authorizedListRead);
+    connect(authorizer, &Authorizer::authorizedListFailed, this,
+            &ProxyManager::authorizedListFailed);
     connect(tester, &ProxyTester::startTestingProxy, this, &ProxyManager::startTestingProxy);
     connect(tester, &ProxyTester::finishedTestingProxy, this, &ProxyManager::finishedTestingProxy);
     connect(tester, &ProxyTester::finishedTest, this, &ProxyManager::finishedTest);
@@ -92,6 +99,32 @@ QNetworkReply *ProxyManager::requestMyIp()
 void ProxyManager::authorize()
 {
     authorizer->authorize();
+}
+
+void ProxyManager::readAuthorizedList()
+{
+    authorizer->readAuthorized();
+}
+
+void ProxyManager::addAuthorized(const QStringList &addresses)
+{
+    authorizer->editAuthorized(addresses, {});
+}
+
+void ProxyManager::removeAuthorized(const QStringList &entries)
+{
+    authorizer->editAuthorized({}, entries);
+}
+
+void ProxyManager::setReplacePrevious(bool on, const QString &stateFile)
+{
+    if (!on)
+        authorizer->setOwnAddresses(nullptr);
+    else if (stateFile.isEmpty())
+        authorizer->setOwnAddresses(std::make_unique<OwnAddressRecord>());
+    else
+        authorizer->setOwnAddresses(std::make_unique<OwnAddressRecord>(
+            std::make_unique<QSettings>(stateFile, QSettings::IniFormat)));
 }
 
 void ProxyManager::requestAuthIps(bool callEmit)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QNetworkProxy>
 #include <QObject>
 #include <QString>
@@ -43,7 +44,10 @@ public:
         Periodic,
         SwitchOn,
         Caller,
-        AddressChange
+        AddressChange,
+        // A read of the authorized list alone, and an edit of it.
+        ListRead,
+        ListEdit
     };
     Q_ENUM(AuthorizationOrigin)
 
@@ -61,6 +65,18 @@ public:
     // One round that asks for the address first and reads the list once it is known; ends in
     // authorizationEnded, as every round does.
     void authorize();
+    // The authorized list, through the same one-round-at-a-time queue. A read never writes and
+    // ends in authorizedListRead or authorizedListFailed. An edit reads the list afresh (twice,
+    // agreeing) and writes it without the removed entries, with the added addresses and the
+    // user's address first when missing; it is refused when a removal covers the user's address
+    // or is not listed, or an addition is not an address. Both also end in authorizationEnded.
+    void readAuthorizedList();
+    void addAuthorized(const QStringList &addresses);
+    void removeAuthorized(const QStringList &entries);
+    // When a round adds the user's address, the one this program added last for this account and
+    // address family leaves the list in the same write. Off by default; stateFile: an INI file
+    // that remembers those addresses, empty for the program's settings.
+    void setReplacePrevious(bool on, const QString &stateFile = {});
 
     // Proxy tester.
     void startTesting();
@@ -139,6 +155,14 @@ signals:
     // Right before the authorizationEnded of a periodic round whose own answer was a new
     // address, from the one known before, and that added it.
     void addressChangeAuthorized(const QString &from, const QString &to);
+    // Right before the authorizationEnded of a round that added the user's address and removed
+    // this program's previous one.
+    void previousAddressRemoved(const QString &added, const QStringList &removed);
+    // Each complete read that a round went on with (every check passed), with when it ended.
+    void authorizedListRead(const QStringList &entries, const QDateTime &readAt);
+    // A list read or edit failed and changed nothing; refused: it was not carried out because
+    // it would remove the user's address or an entry that is not listed.
+    void authorizedListFailed(const QString &reason, bool refused);
 
     void keychainChecked(bool answers, const QString &reason);
     void loginSaved(bool ok, const QString &reason);

@@ -55,6 +55,7 @@ void TestEnvironment::reset()
         s->clearRequests();
         s->setReportedIp({});
         s->setLogoFile({});
+        s->setMaxAuthorizedIps(0);
     }
     CannedResponse stalled;
     stalled.stall = true;
