@@ -262,13 +262,15 @@ AuthorizedListEdit Authorizer::planned(const QStringList &read, const QString &m
 {
     if (current->origin == Origin::ListEdit)
         return AuthorizedListEdit::apply(read, myIp, current->additions, current->removals);
-    const AuthorizedListEdit edit = AuthorizedListEdit::apply(read, myIp, {}, {});
+    AuthorizedListEdit edit = AuthorizedListEdit::apply(read, myIp, {}, {});
     if (!edit.changes || !own)
         return edit;
     const QString previous =
         own->lastAdded(manager.apiUrl, api.userName(), QHostAddress(myIp).protocol());
     const QStringList replaced = AuthorizedListEdit::replaced(read, myIp, previous);
-    return replaced.isEmpty() ? edit : AuthorizedListEdit::apply(read, myIp, {}, replaced);
+    if (!replaced.isEmpty())
+        edit = AuthorizedListEdit::apply(read, myIp, {}, replaced);
+    return edit;
 }
 
 void Authorizer::handleSetAuthIps(QNetworkReply *reply)
