@@ -25,8 +25,9 @@ const auto sharedAddressWarning =
 AuthorizedListWindow *AuthorizedListWindow::open(ProxyManager *manager, QWidget *owner)
 {
     auto *window = owner->findChild<AuthorizedListWindow *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!window) {
+    if (!window)
         window = new AuthorizedListWindow(manager, owner);
+    if (!window->isVisible()) {
         manager->readAuthorizedList();
         window->asked(tr("Reading the list..."));
     }
@@ -40,7 +41,6 @@ AuthorizedListWindow::AuthorizedListWindow(ProxyManager *manager, QWidget *owner
     : QWidget(owner, Qt::Window), ui(new Ui::AuthorizedListWindow), manager(manager)
 {
     ui->setupUi(this);
-    setAttribute(Qt::WA_DeleteOnClose);
     setToolTip(sharedAddressWarning);
     ui->bRemove->setToolTip(sharedAddressWarning);
     ui->entries->setHorizontalHeaderLabels({tr("Address"), QString()});
@@ -65,7 +65,8 @@ AuthorizedListWindow::AuthorizedListWindow(ProxyManager *manager, QWidget *owner
                 const bool wrote = std::exchange(roundRead, false);
                 if (outcome == ProxyManager::AuthorizationOutcome::Added) {
                     // The list shown is the one before the write.
-                    this->manager->readAuthorizedList();
+                    if (isVisible())
+                        this->manager->readAuthorizedList();
                 } else if (outcome == ProxyManager::AuthorizationOutcome::Failed &&
                            (wrote || origin == Origin::ListRead || origin == Origin::ListEdit ||
                             origin == Origin::Button)) {

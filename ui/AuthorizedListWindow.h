@@ -19,8 +19,8 @@ class AuthorizedListWindow : public QWidget
     Q_OBJECT
 
 public:
-    // The owner's one such window: made, shown and reading the list when there is none, raised
-    // otherwise.
+    // The owner's one such window, made at the first call: shown and reading the list when it
+    // is hidden, raised otherwise. Closing it only hides it.
     static AuthorizedListWindow *open(ProxyManager *manager, QWidget *owner);
     ~AuthorizedListWindow() override;
 
