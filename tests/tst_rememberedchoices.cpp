@@ -50,6 +50,7 @@ private slots:
             QVERIFY(first.logIn());
             if (change) {
                 first.child<QAction>("action_Ensure_my_IP_is_always_authorized")->trigger();
+                first.child<QAction>("actionRemovePreviousAddress")->trigger();
                 first.child<QAction>("actionRetest15")->trigger();
                 first.child<QAction>("actionShowOnlyWorking")->trigger();
                 first.child<QSpinBox>("sbParallelTests")->setValue(9);
@@ -67,6 +68,7 @@ private slots:
 
         QVERIFY(second.logIn());
         QCOMPARE(authorize->isChecked(), change);
+        QCOMPARE(second.child<QAction>("actionRemovePreviousAddress")->isChecked(), change);
         QCOMPARE(second.child<QAction>("actionRetest15")->isChecked(), change);
         QCOMPARE(second.child<QAction>("actionShowOnlyWorking")->isChecked(), change);
         QCOMPARE(second.child<QSpinBox>("sbParallelTests")->value(), change ? 9 : 4);

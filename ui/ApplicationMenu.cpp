@@ -34,6 +34,22 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
     forget->setObjectName(u"actionForgetSavedLogin"_s);
     connect(forget, &QAction::triggered, this, &ApplicationMenu::forgetSavedLoginChosen);
 
+    removePrevious = new QAction(tr("Remove my previous address when it changes"), this);
+    removePrevious->setObjectName(u"actionRemovePreviousAddress"_s);
+    removePrevious->setCheckable(true);
+    removePrevious->setToolTip(
+        tr("When this computer's new address is added, the one this program added before leaves "
+           "the list. A home address is shared by every device behind the same router: they "
+           "lose access too."));
+    auto *authorizedList = new QAction(tr("Authorized addresses..."), this);
+    authorizedList->setObjectName(u"actionAuthorizedAddresses"_s);
+    connect(authorizedList, &QAction::triggered, this, &ApplicationMenu::authorizedAddressesChosen);
+    // Beside "Ensure my IP is always authorized", before what follows it in the form.
+    const QList<QAction *> formActions = menu->actions();
+    menu->insertActions(formActions.value(formActions.indexOf(authorize) + 1, exit),
+                        {removePrevious, authorizedList});
+    menu->setToolTipsVisible(true);
+
     menu->insertAction(exit, onlyWorking);
     menu->insertMenu(exit, retestMenu);
 
@@ -55,7 +71,10 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
     auto *quit = new QAction(tr("&Quit"), this);
     connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
     tray = new QMenu(window);
+    tray->setToolTipsVisible(true);
     tray->addAction(authorize);
+    tray->addAction(removePrevious);
+    tray->addAction(authorizedList);
     tray->addMenu(retestMenu);
     tray->addSeparator();
     tray->addAction(quit);

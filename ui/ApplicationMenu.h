@@ -19,6 +19,7 @@ public:
 
     QMenu *trayMenu() const { return tray; }
     QAction *onlyWorkingAction() const { return onlyWorking; }
+    QAction *removePreviousAction() const { return removePrevious; }
     // Checks the re-test entry of that period as the user's choice would; others are ignored.
     void chooseRetestPeriod(int minutes);
 
@@ -29,11 +30,13 @@ signals:
     // A line for the log, ending in a line break.
     void problem(const QString &line);
     void forgetSavedLoginChosen();
+    void authorizedAddressesChosen();
 
 private:
     void setStartAtLogin(QAction *action, bool on);
 
     QMenu *tray;
     QAction *onlyWorking;
+    QAction *removePrevious;
     QActionGroup *retestGroup;
 };

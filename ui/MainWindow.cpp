@@ -3,6 +3,7 @@
 
 #include "ApplicationMenu.h"
 #include "AuthorizationReport.h"
+#include "AuthorizedListWindow.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
 #include "RememberedChoices.h"
@@ -83,6 +84,11 @@ void MainWindow::initInTray()
     connect(new AuthorizationReport(proxyManager, log, ui->action_Ensure_my_IP_is_always_authorized,
                                     this),
             &AuthorizationReport::notice, this, &MainWindow::notify);
+
+    connect(menu->removePreviousAction(), &QAction::toggled, proxyManager,
+            [this](bool on) { proxyManager->setReplacePrevious(on); });
+    connect(menu, &ApplicationMenu::authorizedAddressesChosen, this,
+            [this] { AuthorizedListWindow::open(proxyManager, this); });
 
     getProxies(proxyManager->proxies);
     choices->restoreAfterLogin();

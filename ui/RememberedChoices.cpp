@@ -14,6 +14,7 @@
 using namespace Qt::StringLiterals;
 
 static const auto authorizeKey = u"choices/ensureAuthorized"_s;
+static const auto removePreviousKey = u"choices/removePreviousAddress"_s;
 static const auto retestKey = u"choices/retestMinutes"_s;
 static const auto parallelKey = u"choices/parallelTests"_s;
 static const auto onlyWorkingKey = u"choices/showOnlyWorking"_s;
@@ -34,6 +35,8 @@ RememberedChoices::RememberedChoices(QWidget *window, QSpinBox *parallelTests, Q
       menu(menu)
 {
     connect(authorize, &QAction::toggled, this, [](bool on) { remember(authorizeKey, on); });
+    connect(menu->removePreviousAction(), &QAction::toggled, this,
+            [](bool on) { remember(removePreviousKey, on); });
     connect(menu->onlyWorkingAction(), &QAction::toggled, this,
             [](bool on) { remember(onlyWorkingKey, on); });
     connect(menu, &ApplicationMenu::retestPeriodChosen, this,
@@ -61,6 +64,8 @@ void RememberedChoices::restoreAfterLogin()
     const QSettings settings;
     menu->onlyWorkingAction()->setChecked(settings.value(onlyWorkingKey).toBool());
     menu->chooseRetestPeriod(settings.value(retestKey).toInt());
+    // Before the first round, which may already replace the previous address.
+    menu->removePreviousAction()->setChecked(settings.value(removePreviousKey).toBool());
     // Its round runs as soon as it is checked.
     authorize->setChecked(settings.value(authorizeKey).toBool());
 }

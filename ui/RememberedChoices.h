@@ -8,8 +8,9 @@ class QSpinBox;
 class QWidget;
 
 // The main window's choices the per-user settings keep from one run to the next: "Ensure my
-// IP is always authorized", the re-test period, "Parallel tests:" once the user changed it,
-// "Show only working", and the window's position and size. Each is written when it changes.
+// IP is always authorized", "Remove my previous address when it changes", the re-test period,
+// "Parallel tests:" once the user changed it, "Show only working", and the window's position
+// and size. Each is written when it changes.
 class RememberedChoices : public QObject
 {
     Q_OBJECT
