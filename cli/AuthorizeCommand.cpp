@@ -56,11 +56,7 @@ void AuthorizeCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
             }
             return;
         }
-        QString out;
-        for (const QString &ip : ips)
-            out += output.line(ip) % u'\n';
-        CliOutput::out(out);
-        CliOutput::finish(CliOutput::Done);
+        output.listAndFinish(ips);
         return;
     }
 

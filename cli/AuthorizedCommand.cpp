@@ -40,9 +40,5 @@ void AuthorizedCommand::roundEnded(ProxyManager::AuthorizationOutcome outcome,
         CliOutput::finish(refused ? CliOutput::UsageError : CliOutput::AuthorizationFailed);
         return;
     }
-    QString out;
-    for (const QString &ip : ips)
-        out += output.line(ip) % u'\n';
-    CliOutput::out(out);
-    CliOutput::finish(CliOutput::Done);
+    output.listAndFinish(ips);
 }

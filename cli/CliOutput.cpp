@@ -54,6 +54,15 @@ void CliOutput::error(const QString &message) const
     print(stderr, u"proxymanager-cli: "_s % line(message, 400) % u'\n');
 }
 
+void CliOutput::listAndFinish(const QStringList &entries) const
+{
+    QString text;
+    for (const QString &entry : entries)
+        text += line(entry) % u'\n';
+    out(text);
+    finish(Done);
+}
+
 void CliOutput::finish(int status)
 {
     QCoreApplication::exit(status);

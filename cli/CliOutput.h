@@ -38,6 +38,8 @@ public:
 
     // Ends the event loop with this status.
     static void finish(int status);
+    // Prints the entries one per line and ends with success.
+    void listAndFinish(const QStringList &entries) const;
     // Reports a failed request and ends with the status its kind calls for, which it returns.
     int failed(ProxyManager::FailureKind kind, const QString &reason) const;
 
