@@ -96,8 +96,9 @@ private slots:
         start(process, arguments.split(u' '));
         QVERIFY(finish(process));
         QCOMPARE(process.exitCode(), status);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out);
-        const QString said = QString::fromUtf8(process.readAllStandardError());
+        // A Windows console program ends its lines with CR LF.
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).remove(u'\r'), out);
+        const QString said = QString::fromUtf8(process.readAllStandardError()).remove(u'\r');
         QVERIFY2(said.contains(err) && said.count(u'\n') == int(!err.isEmpty()), qPrintable(said));
         const QStringList stored = env.service.authorizedIps(user);
         QCOMPARE(stored.join(u'\n') % u'\n', status ? u"10.2.2.2\n10.3.3.3\n"_s : out);
