@@ -155,9 +155,8 @@ private:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"PROXYMANAGER_USER"_s, user);
         environment.insert(u"PROXYMANAGER_PASSWORD"_s, TestEnvironment::demoPassword());
-        environment.remove(u"STATE_DIRECTORY"_s);
-        if (!stateDirectory.isEmpty())
-            environment.insert(u"STATE_DIRECTORY"_s, stateDirectory);
+        // Empty counts as unset, as under systemd without StateDirectory=.
+        environment.insert(u"STATE_DIRECTORY"_s, stateDirectory);
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(workDir.path());
         process.start(QStringLiteral(PM_CLI_PATH),
