@@ -14,7 +14,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PM_WIN_BUILD:-$root/build-win}
 host_build=${PM_WINHOST_BUILD:-$root/build-winhost}
-cache=${PM_QT_WIN_CACHE:-/var/cache/proxymanager/qt6-mingw}
+cache=${PM_QT_WIN_CACHE:-/var/cache/proxymanager/qt6-mingw-sql}
 dist=$build/dist
 screenshot=$build/wine-main-window.png
 login_screenshot=$build/wine-login-window.png
