@@ -24,6 +24,7 @@ void AuthorizationSchedule::start()
 {
     on = true;
     failures = 0;
+    failing = false;
     followUps.clear();
     timer.stop();
     watcher.start();
@@ -35,6 +36,17 @@ void AuthorizationSchedule::stop()
     timer.stop();
     followUps.clear();
     watcher.stop();
+}
+
+void AuthorizationSchedule::reportRound(const QString &failure)
+{
+    if (!on || failure.isEmpty() == !failing)
+        return;
+    failing = !failure.isEmpty();
+    if (failing)
+        emit streakFailed(failure);
+    else
+        emit streakEnded();
 }
 
 void AuthorizationSchedule::roundEnded(bool good)

@@ -25,6 +25,9 @@ public:
     bool isOn() const { return on; }
     // A scheduled round ended (also the switch-on round).
     void roundEnded(bool good);
+    // What a scheduled round found, empty when it worked: the first failing round of a streak
+    // is reported, and the first good one after it; nothing between, nor while off.
+    void reportRound(const QString &failure);
 
     // A child, so that tests can find it.
     AddressWatcher watcher;
@@ -32,6 +35,8 @@ public:
 signals:
     // Periodic for the tick or a retry, AddressChange for a change and its follow-ups.
     void roundDue(ProxyManager::AuthorizationOrigin origin);
+    void streakFailed(const QString &reason);
+    void streakEnded();
 
 private:
     void addressChanged();
@@ -40,6 +45,8 @@ private:
     const ProxyManager &manager;
     bool on = false;
     int failures = 0;
+    // Reported as failing; unlike failures, an address change does not end it.
+    bool failing = false;
     QTimer timer;
     QElapsedTimer clock;
     // When follow-up rounds are due, on clock, earliest first.

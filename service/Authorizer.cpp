@@ -30,6 +30,10 @@ Authorizer::Authorizer(ProxyManager &manager, ApiClient &api)
     connect(&api, &ApiClient::replied, this, &Authorizer::handleReply);
     connect(schedule, &AuthorizationSchedule::roundDue, this,
             [this](Origin origin) { ask(Round(origin, false, true)); });
+    connect(schedule, &AuthorizationSchedule::streakFailed, this,
+            &Authorizer::periodicAuthorizationFailed);
+    connect(schedule, &AuthorizationSchedule::streakEnded, this,
+            &Authorizer::periodicAuthorizationRecovered);
 }
 
 Authorizer::~Authorizer() = default;
@@ -66,7 +70,6 @@ void Authorizer::setAutoAuthorize(bool on)
 {
     if (on) {
         schedule->start();
-        periodicFailing = false;
         ask(Round(Origin::SwitchOn));
         return;
     }
@@ -286,7 +289,7 @@ void Authorizer::fail(const QString &reason, bool told, bool refused)
         if (told)
             emit authorizeIpFailed(reason);
     } else if (isScheduled(current->origin)) {
-        periodicRoundDone(reason);
+        schedule->reportRound(reason);
     }
     current->refused = refused;
     endRound(Outcome::Failed, {}, reason);
@@ -295,20 +298,5 @@ void Authorizer::fail(const QString &reason, bool told, bool refused)
 void Authorizer::roundGood()
 {
     if (!current->callEmit && isScheduled(current->origin))
-        periodicRoundDone({});
-}
-
-// Only while periodic authorization is on; a round that ends after it was switched off
-// reports nothing.
-void Authorizer::periodicRoundDone(const QString &failure)
-{
-    if (!schedule->isOn())
-        return;
-    if (failure.isEmpty() && periodicFailing) {
-        periodicFailing = false;
-        emit periodicAuthorizationRecovered();
-    } else if (!failure.isEmpty() && !periodicFailing) {
-        periodicFailing = true;
-        emit periodicAuthorizationFailed(failure);
-    }
+        schedule->reportRound({});
 }

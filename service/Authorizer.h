@@ -107,15 +107,13 @@ private:
     // through its streak.
     void fail(const QString &reason, bool told = true, bool refused = false);
     void roundGood();
-    // ips by value: it may be the ending round's own list.
+    // ips may be the ending round's own list: it is copied before the round goes.
     void endRound(Outcome outcome, const QStringList &ips, const QString &failure);
-    void periodicRoundDone(const QString &failure);
 
     ProxyManager &manager;
     ApiClient &api;
     AuthorizationSchedule *schedule = nullptr;
     std::unique_ptr<OwnAddressRecord> own;
-    bool periodicFailing = false;
     // The last address a getmyip answer gave.
     QString lastKnownIp;
     // Why myIp is empty, for the rounds' reports.
