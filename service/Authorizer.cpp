@@ -77,18 +77,12 @@ void Authorizer::setAutoAuthorize(bool on)
     // Switched off: periodic rounds not yet started never send anything.
     QList<Round> dropped;
     for (qsizetype i = waiting.size() - 1; i >= 0; --i) {
-        if (isScheduled(waiting.at(i).origin))
+        if (ProxyManager::isScheduled(waiting.at(i).origin))
             dropped.prepend(waiting.takeAt(i));
     }
     for (const Round &round : std::as_const(dropped))
         emit authorizationEnded(Outcome::Failed, {}, u"periodic authorization was switched off"_s,
                                 round.origin);
-}
-
-bool Authorizer::isScheduled(Origin origin)
-{
-    return origin == Origin::Periodic || origin == Origin::SwitchOn ||
-           origin == Origin::AddressChange;
 }
 
 void Authorizer::ask(const Round &round)
@@ -172,7 +166,7 @@ void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString
     const QStringList reported = ips; // NOLINT(performance-unnecessary-copy-initialization)
     const Round ended = std::move(*current);
     current.reset();
-    if (outcome == Outcome::Added && !ended.callEmit && isScheduled(ended.origin) &&
+    if (outcome == Outcome::Added && !ended.callEmit && ProxyManager::isScheduled(ended.origin) &&
         !ended.previousAddress.isEmpty() && ended.previousAddress != ended.address)
         emit addressChangeAuthorized(ended.previousAddress, ended.address);
     if (outcome == Outcome::Added && !ended.replaced.isEmpty())
@@ -181,7 +175,7 @@ void Authorizer::endRound(Outcome outcome, const QStringList &ips, const QString
         (ended.origin == Origin::ListRead || ended.origin == Origin::ListEdit))
         emit authorizedListFailed(failure, ended.refused);
     emit authorizationEnded(outcome, reported, failure, ended.origin);
-    if (isScheduled(ended.origin))
+    if (ProxyManager::isScheduled(ended.origin))
         schedule->roundEnded(outcome != Outcome::Failed);
     startNext();
 }
@@ -288,7 +282,7 @@ void Authorizer::fail(const QString &reason, bool told, bool refused)
     if (current->callEmit) {
         if (told)
             emit authorizeIpFailed(reason);
-    } else if (isScheduled(current->origin)) {
+    } else if (ProxyManager::isScheduled(current->origin)) {
         schedule->reportRound(reason);
     }
     current->refused = refused;
@@ -297,6 +291,6 @@ void Authorizer::fail(const QString &reason, bool told, bool refused)
 
 void Authorizer::roundGood()
 {
-    if (!current->callEmit && isScheduled(current->origin))
+    if (!current->callEmit && ProxyManager::isScheduled(current->origin))
         schedule->reportRound({});
 }

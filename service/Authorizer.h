@@ -96,7 +96,6 @@ private:
     };
 
     void ask(const Round &round);
-    static bool isScheduled(Origin origin);
     void startNext();
     void readList();
     void handleReply(ApiClient::Command command, QNetworkReply *reply);

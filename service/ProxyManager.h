@@ -50,6 +50,12 @@ public:
         ListEdit
     };
     Q_ENUM(AuthorizationOrigin)
+    // The rounds that keep the address authorized while periodic authorization is on.
+    static bool isScheduled(AuthorizationOrigin origin)
+    {
+        return origin == AuthorizationOrigin::Periodic || origin == AuthorizationOrigin::SwitchOn ||
+               origin == AuthorizationOrigin::AddressChange;
+    }
 
     ProxyManager();
 

@@ -74,9 +74,7 @@ void AuthorizationReport::roundEnded(ProxyManager::AuthorizationOutcome outcome,
     const QString address = SafeText::singleLine(manager->myIp);
     // Only the rounds that keep the address authorized announce it; switching them on starts
     // the first of them. The button's round shows the list in the log.
-    const bool scheduled =
-        origin == Origin::Periodic || origin == Origin::SwitchOn || origin == Origin::AddressChange;
-    if (!scheduled || !periodic->isChecked()) {
+    if (!ProxyManager::isScheduled(origin) || !periodic->isChecked()) {
         if (added && !gone.isEmpty())
             log->appendLines(u"Your IP address "_s % address %
                              u" was added to the authorized list"_s % gone % u"\n"_s);
