@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HistoryTypes.h"
+
 #include <QDateTime>
 #include <QNetworkProxy>
 #include <QObject>
@@ -9,6 +11,7 @@
 class ApiClient;
 class Authorizer;
 class ProxyTester;
+class ResultHistory;
 class SavedLogin;
 class QNetworkReply;
 
@@ -120,6 +123,25 @@ public:
     void forgetSavedLogin();
     int keychainWaitMs = 20000;
 
+    // Result history. While recording is on, every result of every run is recorded in
+    // historyFile for the account (apiUrl and the user name, never the password) and the
+    // target (the ping page). Empty historyFile: no history. Each request ends in its signal;
+    // where the database cannot be opened or written, historyProblem says so once, and
+    // history is off for the rest of the session.
+    QString historyFile;
+    static QString defaultHistoryFile();
+    void setRecording(bool on);
+    bool isRecording() const;
+    // For the table: each entry's last results and its uptime over 24 hours.
+    void requestRecentHistory(const QStringList &entries);
+    void requestTimeline(const QString &entry);
+    // Every entry with results since then (or only that entry, when given).
+    void requestHistoryReport(qint64 sinceMs, const QString &entry = {});
+    // The current account's history, every target.
+    void clearHistory();
+    // Writes what is waiting and waits for it: for a program about to end.
+    void closeHistory();
+
     bool isTesting() const;
     // A getmyip request is still out: myIp may not be this login's answer yet.
     bool isMyIpPending() const { return myIpRequestsOut > 0; }
@@ -176,6 +198,14 @@ signals:
     void savedLoginLoaded(const QString &user, const QString &password, const QString &reason);
     void savedLoginForgotten();
 
+    // Answers of the history requests, in the order asked.
+    void recentHistoryReady(const QStringList &entries, const QList<RecentHistory> &history);
+    void timelineReady(const EntryTimeline &timeline);
+    void historyReportReady(const QList<EntryReport> &report);
+    void historyCleared();
+    // One line, without its line break.
+    void historyProblem(const QString &line);
+
 private:
     SavedLogin *keychain();
     void myIpDone(FailureKind kind, const QNetworkReply *reply);
@@ -186,6 +216,7 @@ private:
     Authorizer *authorizer = nullptr;
     ProxyTester *tester = nullptr;
     SavedLogin *saved = nullptr;
+    ResultHistory *history = nullptr;
     // Why myIp is empty.
     QString myIpFailure;
     int myIpRequestsOut = 0;
