@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+struct RecentHistory;
+
 // The proxy list and each entry's last result: row i is entry i, always. Sorting and the
 // filter live in ProxyTableFilter; results never need to know where a row is shown.
 class ProxyTableModel : public QAbstractTableModel
@@ -17,8 +19,13 @@ public:
         PortColumn,
         StatusColumn,
         LatencyColumn,
+        UptimeColumn,
+        HistoryColumn,
         ColumnCount
     };
+    // The History column's codes, oldest first, as a QByteArray.
+    static constexpr int StripRole = Qt::UserRole;
+    static constexpr int stripLength = 20;
     // Beside the tester's codes 0 to 5: a row no run has covered yet shows no colour; a row of
     // a run shows white until its result.
     static constexpr int notTested = -2;
@@ -43,6 +50,13 @@ public:
     // The entries in the order a sort by the column gives; ties keep the list's order.
     QList<int> sortedEntries(int column, Qt::SortOrder order) const;
 
+    // While shown, each result also goes to its entry's strip; hidden, both columns are empty.
+    void setHistoryShown(bool shown);
+    bool isHistoryShown() const { return historyShown; }
+    // One for each entry of the list, in its order; ignored unless list is the one shown.
+    void setHistory(const QStringList &list, const QList<RecentHistory> &history);
+    void clearHistory();
+
     // The port a working proxy's status leaves out.
     int defaultPort = 3128;
 
@@ -64,11 +78,19 @@ private:
         qint32 latencyMs = 0;
     };
 
+    // Each entry's last stripLength codes in 3 bits each, newest lowest; 7 marks an empty slot.
+    static constexpr quint64 emptyStrip = (quint64(1) << (3 * stripLength)) - 1;
+    static quint64 pushed(quint64 strip, int code);
+    static QByteArray codesOf(quint64 strip);
     QString statusText(const Result &result) const;
     QString cellText(int entry, int column) const;
 
     QStringList entries;
     QList<Result> results;
+    // Eight bytes and one an entry beside the results; uptime -1 for none.
+    QList<quint64> strips;
+    QList<qint8> uptimes;
+    bool historyShown = false;
     // Entries showing a result, so that clearing never walks the whole list.
     QList<int> withResult;
     // A run over the whole list has started since the list came: every row without a result
