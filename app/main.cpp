@@ -34,6 +34,7 @@ int main(int argc, char **argv)
     login.proxyManager = manager;
     window.proxyManager = manager;
     login.quietStart = options.tray;
+    manager->historyFile = ProxyManager::defaultHistoryFile();
 
     AppConfig::load().applyTo(manager, &login, &window);
     return QApplication::exec();
