@@ -87,7 +87,8 @@ private slots:
                                     QHeaderView::Stretch
                                 ? QString()
                                 : u" (not stretched)"_s);
-        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s}));
+        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s,
+                                       u"Uptime (not stretched)"_s, u"History (not stretched)"_s}));
         QVERIFY(!table->tabKeyNavigation());
         QClipboard *clipboard = QGuiApplication::clipboard();
         client.click("bCopyProxies");
