@@ -44,6 +44,9 @@ HistoryWindow::HistoryWindow(ProxyManager *manager, const QString &entry, QWidge
     heading->setFont(bold);
     uptime = plainLabel(this);
     uptime->setObjectName(u"uptime"_s);
+    uptime->setToolTip(tr("Up as a share of the results Up, Access Denied, Timeout and Error. "
+                          "Connection Error (this computer's line was down) and Invalid entry "
+                          "do not count."));
     note = plainLabel(this);
     note->setObjectName(u"note"_s);
     note->setWordWrap(true);
@@ -53,6 +56,7 @@ HistoryWindow::HistoryWindow(ProxyManager *manager, const QString &entry, QWidge
     layout->addWidget(uptime);
     layout->addWidget(chart, 1);
     layout->addWidget(note);
+    resize(760, 500);
     connect(manager, &ProxyManager::timelineReady, this, [this](const EntryTimeline &timeline) {
         if (timeline.entry == this->entry)
             showTimeline(timeline);
@@ -79,7 +83,7 @@ void HistoryWindow::showTimeline(const EntryTimeline &timeline)
                                       : timeline.points.constFirst().atMs);
         text += tr("; before %1 only hourly summaries are kept: the line shows their median "
                    "latency, an estimate")
-                    .arg(QLocale().toString(until, QLocale::ShortFormat));
+                    .arg(QLocale().toString(until, u"d MMM yyyy, HH:mm"_s));
     }
     note->setText(text % u'.');
 }

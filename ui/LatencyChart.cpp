@@ -63,7 +63,7 @@ void LatencyChart::setTimeline(const EntryTimeline &timeline, qint64 end)
     for (const HistoryPoint &point : timeline.points) {
         if (point.code == 0)
             latencies.append({point.atMs, int(point.latencyMs)});
-        else
+        else if (point.code > 0 && point.code <= 5)
             marks.append({point.atMs, point.code});
     }
     const auto earlier = [](const Sample &a, const Sample &b) { return a.atMs < b.atMs; };
@@ -132,15 +132,17 @@ void LatencyChart::drawLegend(QPainter &painter, int top)
     const QString upText = tr("Latency when Up");
     painter.drawText(x, top + metrics.ascent(), upText);
     x += metrics.horizontalAdvance(upText) + 16;
-    // Outcomes that share a colour share a swatch.
-    QMap<QRgb, QStringList> names;
+    // Outcomes that share a colour share a swatch; named in the order of their codes.
+    QList<bool> present(6, false);
     for (const Sample &mark : std::as_const(marks))
-        names[StatusColours::of(mark.value).rgb()].append(ProxyTester::outcomeName(mark.value));
+        present[mark.value] = true;
+    QMap<QRgb, QStringList> names;
+    for (int code = 1; code < present.size(); ++code) {
+        if (present.at(code))
+            names[StatusColours::of(code).rgb()].append(ProxyTester::outcomeName(code));
+    }
     for (auto it = names.begin(); it != names.end(); ++it) {
-        QStringList outcomes = it.value();
-        outcomes.removeDuplicates();
-        std::sort(outcomes.begin(), outcomes.end());
-        const QString text = outcomes.join(u", "_s);
+        const QString text = it.value().join(u", "_s);
         painter.fillRect(QRect(x, middle - 5, 4, 10), QColor::fromRgb(it.key()));
         painter.drawText(x + 8, top + metrics.ascent(), text);
         x += 8 + metrics.horizontalAdvance(text) + 16;
