@@ -35,6 +35,8 @@ int main(int argc, char **argv)
     window.proxyManager = manager;
     login.quietStart = options.tray;
     manager->historyFile = ProxyManager::defaultHistoryFile();
+    // The results still waiting for the disk are written before the process ends.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, manager, &ProxyManager::closeHistory);
 
     AppConfig::load().applyTo(manager, &login, &window);
     return QApplication::exec();
