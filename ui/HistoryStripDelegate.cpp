@@ -10,9 +10,10 @@
 
 namespace {
 
-constexpr int cellWidth = 6;
+constexpr int cellWidth = 5;
 constexpr int gap = 1;
 constexpr int margin = 3;
+const QColor emptyColour(232, 232, 232);
 
 } // namespace
 
@@ -42,13 +43,12 @@ void HistoryStripDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
     const QByteArray codes = index.data(ProxyTableModel::StripRole).toByteArray();
     if (codes.isEmpty())
         return;
-    painter->save();
-    painter->setPen(Qt::NoPen);
-    // A short strip is right-aligned: the newest result is always the last slot.
+    // A short strip is right-aligned: the newest result is always the last slot. The empty
+    // slots show faintly, so the strip reads as a share of 20.
     const int first = ProxyTableModel::stripLength - int(codes.size());
-    for (int i = 0; i < codes.size(); ++i)
-        painter->fillRect(cellRect(option.rect, first + i), StatusColours::of(codes.at(i)));
-    painter->restore();
+    for (int slot = 0; slot < ProxyTableModel::stripLength; ++slot)
+        painter->fillRect(cellRect(option.rect, slot),
+                          slot < first ? emptyColour : StatusColours::of(codes.at(slot - first)));
 }
 
 QSize HistoryStripDelegate::sizeHint(const QStyleOptionViewItem &option,

@@ -76,7 +76,9 @@ void HistoryWindow::showTimeline(const EntryTimeline &timeline)
                         .arg(percent(timeline.uptime24h), percent(timeline.uptime7d),
                              percent(timeline.uptime30d)));
     chart->setTimeline(timeline, QDateTime::currentMSecsSinceEpoch());
-    QString text = tr("%n result(s) kept one by one", nullptr, int(timeline.points.size()));
+    const auto count = timeline.points.size();
+    QString text =
+        count == 1 ? tr("1 result kept one by one") : tr("%1 results kept one by one").arg(count);
     if (!timeline.hours.isEmpty()) {
         const QDateTime until = QDateTime::fromMSecsSinceEpoch(
             timeline.points.isEmpty() ? timeline.hours.constLast().startMs + 3600 * 1000
