@@ -2,6 +2,7 @@
 
 #include "ApplicationMenu.h"
 #include "DebugLog.h"
+#include "HistoryTypes.h"
 #include "HistoryWindow.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
@@ -9,6 +10,8 @@
 
 #include <QAction>
 #include <QMessageBox>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -30,7 +33,13 @@ HistoryView::HistoryView(ProxyManager *manager, ProxyTableController *table, App
     connect(table, &ProxyTableController::historyRequested, this, &HistoryView::openWindow);
     // The Uptime figures of a run come with the query at its end; the strips grew meanwhile.
     connect(manager, &ProxyManager::finishedTest, this, &HistoryView::refresh);
-    connect(manager, &ProxyManager::recentHistoryReady, table, &ProxyTableController::showHistory);
+    connect(manager, &ProxyManager::recentHistoryReady, this,
+            [this](const QStringList &entries, const QList<RecentHistory> &history) {
+                asking = false;
+                this->table->showHistory(entries, history);
+                if (std::exchange(askAgain, false))
+                    refresh();
+            });
     connect(manager, &ProxyManager::historyCleared, this, [this] {
         this->log->appendLines(u"History cleared.\n"_s);
         this->table->clearHistory();
@@ -54,10 +63,18 @@ void HistoryView::updateShown()
     shown = wanted;
 }
 
+// A long list's query may take the store a while: runs that end meanwhile add one more, not one
+// each.
 void HistoryView::refresh()
 {
-    if (shown && !list.isEmpty())
-        manager->requestRecentHistory(list);
+    if (!shown || list.isEmpty())
+        return;
+    if (asking) {
+        askAgain = true;
+        return;
+    }
+    asking = true;
+    manager->requestRecentHistory(list);
 }
 
 void HistoryView::confirmClear()

@@ -39,5 +39,8 @@ private:
     // The store failed: no history for the rest of the session.
     bool broken = false;
     bool shown = false;
+    // A query of the whole list is out; asking again meanwhile waits for its answer.
+    bool asking = false;
+    bool askAgain = false;
     QHash<QString, QPointer<HistoryWindow>> windows;
 };
