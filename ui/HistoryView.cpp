@@ -43,6 +43,10 @@ HistoryView::HistoryView(ProxyManager *manager, ProxyTableController *table, App
     connect(manager, &ProxyManager::historyCleared, this, [this] {
         this->log->appendLines(u"History cleared.\n"_s);
         this->table->clearHistory();
+        for (const QPointer<HistoryWindow> &open : std::as_const(windows)) {
+            if (open)
+                open->refresh();
+        }
     });
     connect(manager, &ProxyManager::historyProblem, this, [this](const QString &line) {
         this->log->appendLines(u"History: "_s % SafeText::singleLine(line) % u'\n');
@@ -98,8 +102,10 @@ void HistoryView::openWindow(int entry)
     QPointer<HistoryWindow> &open = windows[text];
     if (open)
         open->refresh();
-    else
+    else {
         open = new HistoryWindow(manager, text, window);
+        open->move(window->geometry().center() - open->rect().center());
+    }
     open->show();
     open->raise();
     open->activateWindow();

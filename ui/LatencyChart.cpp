@@ -20,7 +20,7 @@ constexpr qint64 hourMs = 3600 * 1000;
 constexpr qint64 dayMs = 24 * hourMs;
 // Up results further apart than this are not joined: the line would claim the time between.
 constexpr qint64 maxJoinMs = 3 * hourMs;
-constexpr int bandHeight = 12;
+constexpr int bandHeight = 14;
 const QColor lineColour(30, 90, 200);
 const QColor gridColour(225, 225, 225);
 
@@ -51,14 +51,18 @@ void LatencyChart::setTimeline(const EntryTimeline &timeline, qint64 end)
         const qint64 middle = hour.startMs + hourMs / 2;
         if (hour.medianMs >= 0)
             latencies.append({middle, hour.medianMs});
-        // One mark an hour, in the colour of its most frequent other outcome.
+        // One mark an hour, in the colour of its most frequent other outcome and as high as
+        // their share: an hour that failed throughout stands out from one stray time-out.
         int worst = 0;
-        for (int code = 1; code < int(hour.counts.size()); ++code) {
-            if (hour.counts[code] > 0 && (worst == 0 || hour.counts[code] > hour.counts[worst]))
+        int total = 0;
+        for (int code = 0; code < int(hour.counts.size()); ++code) {
+            total += hour.counts[code];
+            if (code > 0 && hour.counts[code] > 0 &&
+                (worst == 0 || hour.counts[code] > hour.counts[worst]))
                 worst = code;
         }
         if (worst != 0)
-            marks.append({middle, worst});
+            marks.append({middle, worst, double(total - hour.counts[0]) / total});
     }
     for (const HistoryPoint &point : timeline.points) {
         if (point.code == 0)
@@ -109,9 +113,11 @@ void LatencyChart::paintEvent(QPaintEvent *)
     drawLatencyAxis(painter, plot, axisMax);
     drawTimeAxis(painter, plot, band);
     painter.fillRect(band, QColor(242, 242, 242));
-    for (const Sample &mark : std::as_const(marks))
-        painter.fillRect(QRect(xOf(mark.atMs, plot) - 1, band.top(), 2, band.height()),
+    for (const Sample &mark : std::as_const(marks)) {
+        const int height = std::max(3, int(std::lround(mark.share * band.height())));
+        painter.fillRect(QRect(xOf(mark.atMs, plot) - 1, band.bottom() + 1 - height, 2, height),
                          StatusColours::of(mark.value));
+    }
     drawLine(painter, plot, axisMax);
     painter.setPen(palette().text().color());
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());

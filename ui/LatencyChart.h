@@ -28,6 +28,8 @@ private:
     {
         qint64 atMs;
         int value; // latency of an Up sample, the code of a mark
+        // A mark's height in the band: an hour's share of other outcomes, 1 for one result.
+        double share = 1;
     };
     void drawLegend(QPainter &painter, int top);
     void drawTimeAxis(QPainter &painter, const QRect &plot, const QRect &band);
