@@ -73,6 +73,7 @@ void LatencyChart::setTimeline(const EntryTimeline &timeline, qint64 end)
     const auto earlier = [](const Sample &a, const Sample &b) { return a.atMs < b.atMs; };
     std::sort(latencies.begin(), latencies.end(), earlier);
     std::sort(marks.begin(), marks.end(), earlier);
+    loaded = true;
     endMs = end;
     startMs = end - dayMs;
     if (!latencies.isEmpty())
@@ -122,7 +123,7 @@ void LatencyChart::paintEvent(QPaintEvent *)
     painter.setPen(palette().text().color());
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     painter.drawLine(plot.bottomLeft(), plot.topLeft());
-    if (latencies.isEmpty() && marks.isEmpty())
+    if (loaded && latencies.isEmpty() && marks.isEmpty())
         painter.drawText(plot, Qt::AlignCenter, tr("No results recorded"));
 }
 

@@ -41,4 +41,6 @@ private:
     QList<Sample> marks;
     qint64 startMs = 0;
     qint64 endMs = 0;
+    // Until the first timeline comes, an empty chart means nothing yet.
+    bool loaded = false;
 };
