@@ -234,9 +234,11 @@ QList<int> ProxyTableModel::sortedEntries(int column, Qt::SortOrder order) const
         } else if (column == UptimeColumn && uptimes.at(entry) >= 0) {
             number = uptimes.at(entry);
         } else if (column == HistoryColumn && strips.at(entry) != emptyStrip) {
+            // Straight from the bits: a sort visits every entry.
             number = 0;
-            for (const char code : codesOf(strips.at(entry)))
-                number += StatusColours::isFailure(code);
+            for (int slot = 0; slot < stripLength; ++slot)
+                number +=
+                    StatusColours::isFailure(int((strips.at(entry) >> (3 * slot)) & emptySlot));
         }
         keys[entry] = {number, number == noKey || column == StatusColumn ? cellText(entry, column)
                                                                          : QString()};
