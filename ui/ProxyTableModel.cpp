@@ -30,8 +30,6 @@ QBrush brushOf(int code)
     return brushes[code - ProxyTableModel::cleared];
 }
 
-constexpr quint64 emptySlot = 7;
-
 } // namespace
 
 void ProxyTableModel::setList(const QStringList &list)
@@ -41,7 +39,7 @@ void ProxyTableModel::setList(const QStringList &list)
     failureText.clear();
     entries = list;
     results = QList<Result>(list.size());
-    strips = QList<quint64>(list.size(), emptyStrip);
+    strips = QList<ResultStrip>(list.size());
     uptimes = QList<qint8>(list.size(), qint8(-1));
     withResult.clear();
     wholeListRun = false;
@@ -74,7 +72,7 @@ int ProxyTableModel::setResult(int entry, int code, int port, qint64 latencyMs)
     result.port = quint16(port);
     result.latencyMs = qint32(std::clamp<qint64>(latencyMs, 0, std::numeric_limits<qint32>::max()));
     if (historyShown)
-        strips[entry] = pushed(strips.at(entry), code);
+        strips[entry].push(code);
     const qint8 before = std::exchange(result.working, qint8(code == 0));
     emit dataChanged(index(entry, 0), index(entry, ColumnCount - 1));
     return before < 0 || before == result.working ? 0 : (result.working ? 1 : -1);
@@ -117,22 +115,6 @@ void ProxyTableModel::clearResults(const QList<int> &only)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
-quint64 ProxyTableModel::pushed(quint64 strip, int code)
-{
-    return ((strip << 3) | quint64(code)) & emptyStrip;
-}
-
-QByteArray ProxyTableModel::codesOf(quint64 strip)
-{
-    QByteArray codes;
-    for (int slot = stripLength - 1; slot >= 0; --slot) {
-        const quint64 code = (strip >> (3 * slot)) & emptySlot;
-        if (code != emptySlot)
-            codes.append(char(code));
-    }
-    return codes;
-}
-
 void ProxyTableModel::setHistoryShown(bool shown)
 {
     if (!shown)
@@ -147,10 +129,10 @@ void ProxyTableModel::setHistory(const QStringList &list, const QList<RecentHist
         return;
     for (int entry = 0; entry < history.size(); ++entry) {
         const RecentHistory &recent = history.at(entry);
-        quint64 strip = emptyStrip;
+        ResultStrip strip;
         for (const char code : recent.recent.right(stripLength)) {
             if (code >= 0 && code <= 5)
-                strip = pushed(strip, code);
+                strip.push(code);
         }
         strips[entry] = strip;
         uptimes[entry] = qint8(std::clamp(recent.uptimePercent, -1, 100));
@@ -162,7 +144,7 @@ void ProxyTableModel::clearHistory()
 {
     if (failure || entries.isEmpty())
         return;
-    strips.fill(emptyStrip);
+    strips.fill(ResultStrip());
     uptimes.fill(-1);
     emit dataChanged(index(0, UptimeColumn), index(int(entries.size()) - 1, HistoryColumn));
 }
@@ -233,12 +215,8 @@ QList<int> ProxyTableModel::sortedEntries(int column, Qt::SortOrder order) const
             number = result.latencyMs;
         } else if (column == UptimeColumn && uptimes.at(entry) >= 0) {
             number = uptimes.at(entry);
-        } else if (column == HistoryColumn && strips.at(entry) != emptyStrip) {
-            // Straight from the bits: a sort visits every entry.
-            number = 0;
-            for (int slot = 0; slot < stripLength; ++slot)
-                number +=
-                    StatusColours::isFailure(int((strips.at(entry) >> (3 * slot)) & emptySlot));
+        } else if (column == HistoryColumn && !strips.at(entry).isEmpty()) {
+            number = strips.at(entry).failures();
         }
         keys[entry] = {number, number == noKey || column == StatusColumn ? cellText(entry, column)
                                                                          : QString()};
@@ -281,7 +259,7 @@ QVariant ProxyTableModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole)
         return cellText(index.row(), index.column());
     if (role == StripRole && index.column() == HistoryColumn)
-        return codesOf(strips.at(index.row()));
+        return strips.at(index.row()).codes();
     if (role == Qt::BackgroundRole && index.column() != HistoryColumn) {
         const qint8 code = results.at(index.row()).code;
         if (code == notTested)

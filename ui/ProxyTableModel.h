@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ResultStrip.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QStringList>
@@ -25,7 +27,7 @@ public:
     };
     // The History column's codes, oldest first, as a QByteArray.
     static constexpr int StripRole = Qt::UserRole;
-    static constexpr int stripLength = 20;
+    static constexpr int stripLength = ResultStrip::length;
     // Beside the tester's codes 0 to 5: a row no run has covered yet shows no colour; a row of
     // a run shows white until its result.
     static constexpr int notTested = -2;
@@ -78,17 +80,13 @@ private:
         qint32 latencyMs = 0;
     };
 
-    // Each entry's last stripLength codes in 3 bits each, newest lowest; 7 marks an empty slot.
-    static constexpr quint64 emptyStrip = (quint64(1) << (3 * stripLength)) - 1;
-    static quint64 pushed(quint64 strip, int code);
-    static QByteArray codesOf(quint64 strip);
     QString statusText(const Result &result) const;
     QString cellText(int entry, int column) const;
 
     QStringList entries;
     QList<Result> results;
-    // Eight bytes and one an entry beside the results; uptime -1 for none.
-    QList<quint64> strips;
+    // Nine bytes an entry beside the results; uptime -1 for none.
+    QList<ResultStrip> strips;
     QList<qint8> uptimes;
     bool historyShown = false;
     // Entries showing a result, so that clearing never walks the whole list.
