@@ -67,31 +67,38 @@ bool HistoryQueries::countRaw(qint64 entry, qint64 target, qint64 sinceMs, Count
     return true;
 }
 
-QList<RecentHistory> HistoryQueries::recent(const QList<qint64> &entries, qint64 target,
-                                            qint64 nowMs, const std::atomic<bool> *stop,
-                                            QString *error) const
+QHash<qint64, RecentHistory> HistoryQueries::recent(qint64 account, qint64 target, qint64 nowMs,
+                                                    const std::atomic<bool> *stop,
+                                                    QString *error) const
 {
-    QList<RecentHistory> answers(entries.size());
-    const QString lastResults = u"SELECT code FROM result WHERE entry = ? AND target = ? "
-                                u"ORDER BY at DESC LIMIT %1"_s.arg(RecentHistory::maxRecent);
-    for (int i = 0; i < entries.size(); ++i) {
-        if (*stop)
-            return {};
-        if (entries.at(i) == 0)
-            continue;
-        Counts counts{};
-        if (!countRaw(entries.at(i), target, nowMs - dayMs, &counts, error))
-            return {};
-        answers[i].uptimePercent = uptimeOf(counts);
-        QSqlQuery &last = prepared(lastResults, {entries.at(i), target});
-        if (!last.exec())
-            return failed(last, error), QList<RecentHistory>();
-        QByteArray codes;
-        while (last.next())
-            codes.prepend(char(last.value(0).toInt()));
-        answers[i].recent = codes;
+    // Two statements for the whole account: one per entry would cost more in the driver than
+    // in SQLite.
+    QHash<qint64, RecentHistory> answers;
+    // Up results in the low 32 bits, counted ones above: one pass over each entry's day.
+    QSqlQuery &counts =
+        prepared(u"SELECT e.id, (SELECT SUM((code = 0) + ((code <= 3) << 32)) FROM result WHERE "
+                 u"entry = e.id AND target = ? AND at >= ?) FROM entry e WHERE e.account = ?"_s,
+                 {target, nowMs - dayMs, account});
+    if (!counts.exec())
+        return failed(counts, error), QHash<qint64, RecentHistory>();
+    while (counts.next() && !*stop) {
+        const qint64 packed = counts.value(1).toLongLong();
+        const qint64 counted = packed >> 32;
+        answers[counts.value(0).toLongLong()].uptimePercent =
+            counted == 0 ? -1 : int((packed & 0xffffffff) * 100 / counted);
     }
-    return answers;
+    // Each entry's results from its 20th newest on, oldest first.
+    QSqlQuery &last = prepared(
+        u"SELECT r.entry, r.code FROM entry e JOIN result r ON r.entry = e.id AND r.target = ? "
+        u"AND r.at >= COALESCE((SELECT at FROM result WHERE entry = e.id AND target = ? "
+        u"ORDER BY at DESC LIMIT 1 OFFSET %1), 0) WHERE e.account = ? ORDER BY r.entry, r.at"_s.arg(
+            RecentHistory::maxRecent - 1),
+        {target, target, account});
+    if (*stop || !last.exec())
+        return failed(last, error), QHash<qint64, RecentHistory>();
+    while (last.next() && !*stop)
+        answers[last.value(0).toLongLong()].recent.append(char(last.value(1).toInt()));
+    return *stop ? QHash<qint64, RecentHistory>() : answers;
 }
 
 EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs,

@@ -26,10 +26,10 @@ public:
     // Results are kept one by one this long, then only in the hourly counts.
     static constexpr qint64 rawRetentionMs = 14 * dayMs;
 
-    // Ids as HistoryKeys gives them; 0 for one that has none yet (no results). Nothing once
-    // stop is set.
-    QList<RecentHistory> recent(const QList<qint64> &entries, qint64 target, qint64 nowMs,
-                                const std::atomic<bool> *stop, QString *error) const;
+    // Ids as HistoryKeys gives them. By entry id, every entry of the account with results;
+    // nothing once stop is set.
+    QHash<qint64, RecentHistory> recent(qint64 account, qint64 target, qint64 nowMs,
+                                        const std::atomic<bool> *stop, QString *error) const;
     EntryTimeline timeline(qint64 entry, qint64 target, qint64 nowMs, QString *error) const;
     // Nothing for an entry without results since sinceMs.
     EntryReport report(qint64 entry, qint64 target, qint64 sinceMs, qint64 nowMs,

@@ -195,21 +195,14 @@ QList<RecentHistory> HistoryWriter::recent(const HistoryAccount &account, const 
     const qint64 targetId = keys->target(target, false, &error);
     const QHash<QString, qint64> known =
         accountId ? keys->entries(accountId, &error) : QHash<QString, qint64>();
-    // An entry listed twice is read once.
-    QList<qint64> ids;
-    QHash<qint64, int> place;
-    for (const QString &entry : entries)
-        if (const qint64 id = known.value(entry); id && !place.contains(id)) {
-            place.insert(id, int(ids.size()));
-            ids.append(id);
-        }
-    const QList<RecentHistory> read = queries->recent(ids, targetId, now(), &leaving, &error);
+    const QHash<qint64, RecentHistory> read =
+        accountId && targetId ? queries->recent(accountId, targetId, now(), &leaving, &error)
+                              : QHash<qint64, RecentHistory>();
     if (!error.isEmpty())
         fail(u"read"_s, error);
     QList<RecentHistory> answers(entries.size());
-    for (int i = 0; read.size() == ids.size() && i < entries.size(); ++i)
-        if (const auto at = place.constFind(known.value(entries.at(i))); at != place.constEnd())
-            answers[i] = read.at(*at);
+    for (int i = 0; i < entries.size(); ++i)
+        answers[i] = read.value(known.value(entries.at(i)));
     return answers;
 }
 
