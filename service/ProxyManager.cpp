@@ -256,6 +256,9 @@ void ProxyManager::startTesting()
 void ProxyManager::startTestingSome(const QList<int> &indexes)
 {
     tester->pingUrl = pingUrl;
+    tester->target = testTarget;
+    if (!testTarget.exitIpProblem(apiUrl).isEmpty())
+        tester->target.exitIpUrl.clear();
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
     tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
@@ -265,4 +268,16 @@ void ProxyManager::stop(bool force)
 {
     Q_UNUSED(force);
     tester->stop();
+}
+
+// Test target
+
+QString ProxyManager::historyTarget() const
+{
+    return testTarget.isPingPage() ? pingUrl : testTarget.url.trimmed();
+}
+
+QString ProxyManager::userName() const
+{
+    return api->userName();
 }

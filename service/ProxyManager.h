@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HistoryTypes.h"
+#include "TestTarget.h"
 
 #include <QDateTime>
 #include <QNetworkProxy>
@@ -122,6 +123,14 @@ public:
     void loadSavedLogin();
     void forgetSavedLogin();
     int keychainWaitMs = 20000;
+
+    // Test target: what each test fetches through the proxy, read when a run starts; the ping
+    // page by default. An exit address page on the service's own host is not asked.
+    TestTarget testTarget;
+    // The key results are recorded under: the custom target's address, else the ping page.
+    QString historyTarget() const;
+    // The user name of the last setCredentials, whose remembered target applies.
+    QString userName() const;
 
     // Result history. While recording is on, every result of every run is recorded in
     // historyFile for the account (apiUrl and the user name, never the password) and the
