@@ -3,6 +3,7 @@
 #include "ProxyTableFilter.h"
 #include "ProxyTableModel.h"
 
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -104,8 +105,10 @@ QString ProxyTableController::entryText(int entry) const
 
 void ProxyTableController::scrollToLastResult()
 {
-    const QModelIndex shown =
+    QModelIndex shown =
         filter->mapFromSource(model->index(lastResult, ProxyTableModel::StatusColumn));
+    if (otherColumns)
+        shown = otherColumns->mapFromSource(shown);
     if (shown.isValid())
         view->scrollTo(shown, QAbstractItemView::PositionAtTop);
 }
@@ -113,6 +116,20 @@ void ProxyTableController::scrollToLastResult()
 void ProxyTableController::setRunning(bool running)
 {
     testSelectedAction->setEnabled(!running);
+}
+
+void ProxyTableController::addColumns(QAbstractProxyModel *columns)
+{
+    columns->setSourceModel(filter);
+    view->setModel(columns);
+    otherColumns = columns;
+    for (int column = 0; column < ProxyTableModel::ColumnCount; ++column)
+        view->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+}
+
+void ProxyTableController::addMenuAction(QAction *action)
+{
+    otherActions.append(action);
 }
 
 QList<int> ProxyTableController::selectedRows() const
@@ -137,7 +154,7 @@ QList<int> ProxyTableController::entriesOfRows(const QList<int> &rows) const
 
 void ProxyTableController::sortByColumn(int column)
 {
-    if (model->isFailure() || model->rowCount() == 0)
+    if (model->isFailure() || model->rowCount() == 0 || column >= ProxyTableModel::ColumnCount)
         return;
     sortOrder = column == sortColumn && sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
                                                                         : Qt::AscendingOrder;
@@ -154,6 +171,7 @@ void ProxyTableController::showMenu(const QPoint &pos)
     menu.addAction(testSelectedAction);
     menu.addAction(copySelectedAction);
     menu.addAction(copyWorkingAction);
+    menu.addActions(otherActions);
     menu.exec(view->viewport()->mapToGlobal(pos));
 }
 

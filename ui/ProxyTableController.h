@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class ProxyTableFilter;
+class QAbstractProxyModel;
 class ProxyTableModel;
 class QAction;
 class QPoint;
@@ -35,6 +36,10 @@ public:
     QList<int> entriesOfRows(const QList<int> &rows) const;
     // "Test selected" is offered only while no run is in progress.
     void setRunning(bool running);
+    // Columns of another part over the shown rows, after the table's own; not sortable.
+    void addColumns(QAbstractProxyModel *columns);
+    // Another part's entry in the context menu, after the table's own.
+    void addMenuAction(QAction *action);
 
 signals:
     // From the context menu or a double-click.
@@ -57,6 +62,8 @@ private:
     QAction *testSelectedAction;
     QAction *copySelectedAction;
     QAction *copyWorkingAction;
+    QList<QAction *> otherActions;
+    QAbstractProxyModel *otherColumns = nullptr;
     int sortColumn = -1;
     Qt::SortOrder sortOrder = Qt::AscendingOrder;
     // The entry of the newest result, scrolled to once the event loop comes round.
