@@ -38,7 +38,8 @@ int CommandLineClient::start(const QStringList &arguments)
     else if (command == u"myip")
         (new MyIpCommand(manager, output, this))->run();
     else if (command == u"test")
-        (new TestCommand(manager, output, options.format, options.workingOnly, parallel, this))
+        (new TestCommand(manager, output, options.format, options.workingOnly, parallel,
+                         !options.target.exitIpUrl.isEmpty(), this))
             ->run();
     else if (command == u"authorized")
         (new AuthorizedCommand(manager, output, options.listEdit.first(), options.listEdit.mid(1),
@@ -75,6 +76,9 @@ int CommandLineClient::prepare(const QStringList &arguments)
         return usage(u"no ping page: set PING_URL in the configuration, or use --ping-url"_s);
     if (testing && !isServiceUrl(manager.pingUrl))
         return usage(u"the ping page's address is not an http or https URL"_s);
+    manager.testTarget = options.target;
+    if (const QString problem = options.target.exitIpProblem(manager.apiUrl); !problem.isEmpty())
+        return usage(u"--exit-ip: "_s % problem);
 
     const Credentials credentials = Credentials::obtain(options.credentialsFile);
     if (!credentials.isValid()) {

@@ -71,6 +71,19 @@ int CommandLineOptions::parse(const QStringList &arguments)
         u"format"_s, u"test: text, csv or json (default: text)."_s, u"FORMAT"_s, u"text"_s);
     const QCommandLineOption workingOption(
         u"working"_s, u"test: print only the working entries, as host:port lines."_s);
+    const QCommandLineOption targetOption(
+        u"target"_s,
+        u"test: fetch this http or https address through each proxy instead of\n"
+        u"the ping page."_s,
+        u"URL"_s);
+    const QCommandLineOption expectOption(
+        u"expect"_s, u"test --target: the page must contain this text (case-sensitive)."_s,
+        u"TEXT"_s);
+    const QCommandLineOption exitIpOption(
+        u"exit-ip"_s,
+        u"test: ask this page, which answers the caller's address, through each\n"
+        u"working proxy; adds exit_ip to the records."_s,
+        u"URL"_s);
     const QCommandLineOption watchOption(u"watch"_s,
                                          u"authorize: repeat until SIGTERM or SIGINT."_s);
     const QCommandLineOption intervalOption(
@@ -84,7 +97,8 @@ int CommandLineOptions::parse(const QStringList &arguments)
     const QCommandLineOption yesOption(u"yes"_s, u"authorized remove: do not ask."_s);
     parser.addOptions({helpOption, configOption, apiOption, pingOption, credentialsOption,
                        parallelOption, timeoutOption, formatOption, workingOption, watchOption,
-                       intervalOption, replaceOption, stateOption, yesOption});
+                       intervalOption, replaceOption, stateOption, yesOption, targetOption,
+                       expectOption, exitIpOption});
     parser.addPositionalArgument(u"command"_s, u"list, myip, test, authorize or authorized"_s);
 
     if (!parser.parse(arguments))
@@ -116,7 +130,8 @@ int CommandLineOptions::parse(const QStringList &arguments)
     if (yes && (listEdit.isEmpty() || listEdit.first() != u"remove"))
         return usage(u"--yes is an option of authorized remove"_s);
     const bool testing = command == u"test";
-    for (const auto *option : {&parallelOption, &timeoutOption, &formatOption, &workingOption})
+    for (const auto *option : {&parallelOption, &timeoutOption, &formatOption, &workingOption,
+                               &targetOption, &expectOption, &exitIpOption})
         if (parser.isSet(*option) && !testing)
             return usage(u"--"_s % option->names().constLast() % u" is an option of test"_s);
     if ((watch || parser.isSet(intervalOption)) && command != u"authorize")
@@ -133,6 +148,15 @@ int CommandLineOptions::parse(const QStringList &arguments)
     if (!QStringList{u"text"_s, u"csv"_s, u"json"_s}.contains(format))
         return usage(u"--format must be text, csv or json"_s);
     workingOnly = parser.isSet(workingOption);
+    if (parser.isSet(expectOption) && !parser.isSet(targetOption))
+        return usage(u"--expect goes with --target"_s);
+    target = {parser.value(targetOption), parser.value(expectOption), parser.value(exitIpOption)};
+    for (const auto &[option, url] :
+         {std::pair{&targetOption, target.url}, std::pair{&exitIpOption, target.exitIpUrl}}) {
+        const QString problem = parser.isSet(*option) ? TestTarget::problemOf(url) : QString();
+        if (!problem.isEmpty())
+            return usage(u"--"_s % option->names().constFirst() % u": "_s % problem);
+    }
     bool ok = true;
     if (parser.isSet(parallelOption)) {
         parallel = parser.value(parallelOption).toInt(&ok);

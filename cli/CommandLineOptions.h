@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestTarget.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +31,8 @@ public:
     int parallel = 0;
     int timeoutMs = 0;
     bool workingOnly = false;
+    // test: --target, --expect and --exit-ip; the ping page without them.
+    TestTarget target;
     bool watch = false;
     int intervalMs = 60000;
     bool replacePrevious = false;
