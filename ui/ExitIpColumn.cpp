@@ -10,11 +10,33 @@ ExitIpColumn::ExitIpColumn(std::function<int(int row)> entryAt, QObject *parent)
     repaintPending.setSingleShot(true);
     repaintPending.setInterval(0);
     connect(&repaintPending, &QTimer::timeout, this, &ExitIpColumn::repaint);
+    // A row's new colour reaches this column too.
+    connect(this, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                if (shown && topLeft.isValid() && bottomRight.column() < column())
+                    emit dataChanged(index(topLeft.row(), column()),
+                                     index(bottomRight.row(), column()), {Qt::BackgroundRole});
+            });
 }
 
 int ExitIpColumn::column() const
 {
     return sourceModel() ? sourceModel()->columnCount() : 0;
+}
+
+void ExitIpColumn::setShown(bool on)
+{
+    if (on == shown)
+        return;
+    if (on)
+        beginInsertColumns({}, column(), column());
+    else
+        beginRemoveColumns({}, column(), column());
+    shown = on;
+    if (on)
+        endInsertColumns();
+    else
+        endRemoveColumns();
 }
 
 void ExitIpColumn::setAddress(int entry, const QString &address)
@@ -34,23 +56,23 @@ void ExitIpColumn::clear()
 
 void ExitIpColumn::repaint()
 {
-    if (rowCount() > 0)
+    if (shown && rowCount() > 0)
         emit dataChanged(index(0, column()), index(rowCount() - 1, column()), {Qt::DisplayRole});
 }
 
 bool ExitIpColumn::isOwn(const QModelIndex &index) const
 {
-    return index.isValid() && index.model() == this && index.column() == column();
+    return shown && index.isValid() && index.model() == this && index.column() == column();
 }
 
 int ExitIpColumn::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : column() + 1;
+    return parent.isValid() ? 0 : column() + int(shown);
 }
 
 QModelIndex ExitIpColumn::index(int row, int column, const QModelIndex &parent) const
 {
-    if (parent.isValid() || row < 0 || row >= rowCount() || column < 0 || column > this->column())
+    if (parent.isValid() || row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
         return {};
     return column == this->column() ? createIndex(row, column)
                                     : QIdentityProxyModel::index(row, column, parent);
@@ -86,7 +108,7 @@ QVariant ExitIpColumn::data(const QModelIndex &index, int role) const
 
 QVariant ExitIpColumn::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && section == column() && role == Qt::DisplayRole)
+    if (shown && orientation == Qt::Horizontal && section == column() && role == Qt::DisplayRole)
         return tr("Exit IP");
     return QIdentityProxyModel::headerData(section, orientation, role);
 }

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-// The table's rows as they are shown, with one more column: each working proxy's exit address
-// as the exit address page gave it, empty for the others.
+// The table's rows as they are shown, with one more column while it is shown: each working
+// proxy's exit address as the exit address page gave it, empty for the others.
 class ExitIpColumn : public QIdentityProxyModel
 {
     Q_OBJECT
@@ -16,7 +16,9 @@ public:
     // entryAt: the list entry shown in a row of the source, -1 for none.
     ExitIpColumn(std::function<int(int row)> entryAt, QObject *parent);
 
+    // Where the column is, or would be.
     int column() const;
+    void setShown(bool shown);
     // An empty address forgets the entry's.
     void setAddress(int entry, const QString &address);
     void clear();
@@ -36,6 +38,7 @@ private:
     void repaint();
 
     std::function<int(int)> entryAt;
+    bool shown = false;
     QHash<int, QString> addresses;
     // Many results in one pass of the event loop repaint the column once.
     QTimer repaintPending;

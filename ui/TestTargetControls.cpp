@@ -28,13 +28,13 @@ TestTargetControls::TestTargetControls(ProxyManager *manager, ProxyTableControll
     // Empty when none failed: that would mean the whole list to the window.
     connect(failedAction, &QAction::triggered, this,
             [this] { this->window->testEntries(failedEntries()); });
-    auto *menu = window->findChild<QMenu *>(u"menuProgram"_s);
-    menu->insertActions(window->findChild<QAction *>(u"actionExit"_s),
+    // With the other entries about test runs.
+    window->findChild<QMenu *>(u"menuProgram"_s)
+        ->insertActions(window->findChild<QAction *>(u"actionShowOnlyWorking"_s),
                         {chooseAction, failedAction});
     table->addMenuAction(failedAction);
 
     table->addColumns(exitColumn);
-    view->horizontalHeader()->setSectionResizeMode(exitColumn->column(), QHeaderView::Stretch);
     connect(manager, &ProxyManager::finishedTestingProxy, this, &TestTargetControls::resultArrived);
     connect(manager, &ProxyManager::finishedGetProxies, this, &TestTargetControls::listArrived);
     listArrived();
@@ -54,7 +54,9 @@ QList<int> TestTargetControls::failedEntries() const
 void TestTargetControls::setTarget(const TestTarget &target)
 {
     manager->testTarget = target;
-    view->setColumnHidden(exitColumn->column(), target.exitIpUrl.isEmpty());
+    exitColumn->setShown(!target.exitIpUrl.isEmpty());
+    if (!target.exitIpUrl.isEmpty())
+        view->horizontalHeader()->setSectionResizeMode(exitColumn->column(), QHeaderView::Stretch);
 }
 
 void TestTargetControls::chooseTarget()

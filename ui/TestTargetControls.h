@@ -19,8 +19,8 @@ class TestTargetControls : public QObject
     Q_OBJECT
 
 public:
-    // The entries go into the window's Application menu, before its exit action, and "Test
-    // failed again" into the table's context menu. After login: the user's remembered target
+    // The entries go into the window's Application menu, before "Show only working", and
+    // "Test failed again" into the table's context menu. After login: the user's remembered target
     // applies at once.
     TestTargetControls(ProxyManager *manager, ProxyTableController *table, MainWindow *window);
 
