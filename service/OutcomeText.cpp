@@ -76,8 +76,7 @@ QString OutcomeText::networkFailure(QNetworkReply::NetworkError error, int tlsEr
     case QNetworkReply::TimeoutError:
         return u"the connection timed out"_s;
     case QNetworkReply::ProxyConnectionRefusedError:
-        // Also Qt's word for a refused CONNECT: the proxy's page is not passed on.
-        return u"the proxy refused the connection or the tunnel"_s;
+        return u"the proxy refused the connection"_s;
     case QNetworkReply::ProxyConnectionClosedError:
         return u"the proxy closed the connection"_s;
     case QNetworkReply::ProxyNotFoundError:
@@ -93,6 +92,14 @@ QString OutcomeText::networkFailure(QNetworkReply::NetworkError error, int tlsEr
     default:
         return u"the request failed (network error "_s % QString::number(int(error)) % u')';
     }
+}
+
+QString OutcomeText::tunnelFailure(QNetworkReply::NetworkError error)
+{
+    // Qt's word for a refused CONNECT, and for a proxy it could not reach at all.
+    if (error == QNetworkReply::UnknownNetworkError || error == QNetworkReply::UnknownProxyError)
+        return u"the proxy refused the connection or the tunnel (CONNECT)"_s;
+    return networkFailure(error);
 }
 
 QString OutcomeText::statusLine(int status, const QString &reason)

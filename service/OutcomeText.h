@@ -16,6 +16,8 @@ QString refusedAddress(const QString &page);
 // (a QSslError::SslError), 0 for none.
 QString networkFailure(QNetworkReply::NetworkError error, int tlsError = 0);
 bool isTlsFailure(QNetworkReply::NetworkError error);
+// An https request through a proxy: Qt reports a tunnel the proxy refused without its answer.
+QString tunnelFailure(QNetworkReply::NetworkError error);
 // "HTTP 403 Forbidden", the reason as one bounded line.
 QString statusLine(int status, const QString &reason);
 QString redirect(const QString &location);

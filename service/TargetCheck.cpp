@@ -96,7 +96,10 @@ void TargetCheck::ended()
     if (headersAt < 0) {
         // No HTTP answer; a TLS failure needs no probe: something answered.
         const QNetworkReply::NetworkError error = answer->error();
-        const QString reason = OutcomeText::networkFailure(error, tlsError);
+        const bool tunnel = answer->url().scheme() == u"https" && tlsError == 0;
+        const QString reason = tunnel && !OutcomeText::isTlsFailure(error)
+                                   ? OutcomeText::tunnelFailure(error)
+                                   : OutcomeText::networkFailure(error, tlsError);
         return decide(OutcomeText::isTlsFailure(error) ? Verdict::Failed : Verdict::Unclear,
                       reason);
     }

@@ -302,6 +302,9 @@ private slots:
         row("no proxy, line up", closed, u"/shop"_s, {}, true, u"3"_s,
             u"the proxy refused the connection"_s);
         row("no proxy, line down", closed, u"/shop"_s, {}, false, u"4"_s, {});
+        // Qt reports a refused CONNECT without the proxy's page.
+        row("https, refusing proxy", env.refusingEntry(), env.tlsService.url().toString(), {}, true,
+            u"3"_s, u"the proxy refused the connection or the tunnel (CONNECT)"_s);
     }
     // Three entries at once: an unclear failure asks the ping page directly, once a run, and
     // the results wait for its answer; a clear answer asks nothing.
@@ -317,7 +320,8 @@ private slots:
         // The wrong-page listener plays a ping page that is not reached.
         DemoService &ping = lineUp ? env.service : env.wrongPage;
         manager->pingUrl = ping.pingUrl().toString();
-        manager->testTarget = {env.target.url(path).toString(), expect, {}};
+        const QString url = path.startsWith(u"https") ? path : env.target.url(path).toString();
+        manager->testTarget = {url, expect, {}};
         manager->testConcurrency = 3;
         run(QStringList(3, entry));
         QCOMPARE(results.size(), 3);
@@ -325,7 +329,7 @@ private slots:
             QStringList{status} + QStringList{detail}.mid(detail.isEmpty());
         for (const QStringList &r : std::as_const(results))
             QCOMPARE(r.mid(2, 1) + r.mid(5), expected);
-        const bool unclear = entry == env.closedEntry();
+        const bool unclear = status == u"4" || detail.startsWith(u"the proxy refused");
         QCOMPARE(ping.requestsFor(u"/ping"_s).size(), int(unclear));
         QCOMPARE(env.target.requestCount(), entry == env.allowingEntry() ? 3 : 0);
     }
