@@ -1,5 +1,6 @@
 // Parallel test runs over 200 loopback proxies: wall time against its floor, how true the
-// reported times stay, memory and the longest block of the event loop, at 1, 8 and 32 at once.
+// reported times stay, memory and the longest block of the event loop, at 1, 8 and 32 at once;
+// then against a custom target at 8 and 32, with dead proxies, counting the direct probes.
 #include "BenchUtil.h"
 #include "DemoService.h"
 #include "FakeProxyFarm.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <sys/prctl.h>
@@ -31,6 +33,8 @@ namespace {
 constexpr int forwardingCount = 150;
 constexpr int refusingCount = 20;
 constexpr int silentCount = 30;
+// With the custom target, the silent ones' places.
+constexpr int deadCount = silentCount;
 constexpr int timeoutMs = 2000;
 constexpr unsigned shuffleSeed = 14;
 
@@ -38,10 +42,22 @@ constexpr unsigned shuffleSeed = 14;
 int runFarm()
 {
     DemoService ping;
+    DemoService target;
     FakeProxyFarm farm;
-    if (!ping.listen())
+    if (!ping.listen() || !target.listen())
         return 1;
+    // Each direct probe of the ping page, for the parent to count.
+    QObject::connect(&ping, &DemoService::requestReceived, [](const ReceivedRequest &request) {
+        if (request.hasQueryItem(u"testError"_s)) {
+            std::printf("PROBE\n");
+            std::fflush(stdout);
+        }
+    });
+    target.setHandler([](const ReceivedRequest &) {
+        return std::optional(CannedResponse::withStatus(200, "<html>In stock</html>"));
+    });
     std::printf("PING %s\n", ping.pingUrl().toString().toLatin1().constData());
+    std::printf("TARGET %s\n", target.url(u"/shop"_s).toString().toLatin1().constData());
     for (int i = 0; i < forwardingCount; ++i) {
         // Spread evenly from 20 to 300 ms.
         const int delay = 20 + i * 280 / (forwardingCount - 1);
@@ -77,6 +93,7 @@ double peakResidentMB()
 struct Farm
 {
     QString pingUrl;
+    QString targetUrl;
     QHash<QString, int> delayOf; // forwarding entry -> its delay
     QStringList silent;
 };
@@ -93,6 +110,8 @@ bool startFarm(QProcess &child, Farm &farm, QString *error)
             const QString entry = u"127.0.0.1:"_s % words.value(1);
             if (words.first() == u"PING")
                 farm.pingUrl = words.value(1);
+            else if (words.first() == u"TARGET")
+                farm.targetUrl = words.value(1);
             else if (words.first() == u"FWD")
                 farm.delayOf.insert(entry, words.value(2).toInt());
             else if (words.first() == u"SILENT")
@@ -106,11 +125,24 @@ bool startFarm(QProcess &child, Farm &farm, QString *error)
     return false;
 }
 
-void measure(FigureReport &report, const QStringList &entries, const Farm &farm, int concurrency)
+// The probes the farm reported since the last call.
+int probesSince(QProcess &child)
 {
-    report.note(u"-- "_s % QString::number(concurrency) % u" at once"_s);
+    int probes = 0;
+    child.waitForReadyRead(200);
+    while (child.canReadLine())
+        probes += child.readLine().startsWith("PROBE");
+    return probes;
+}
+
+void measure(FigureReport &report, const QStringList &entries, const Farm &farm, int concurrency,
+             const TestTarget &target = {})
+{
+    report.note(u"-- "_s % QString::number(concurrency) % u" at once"_s %
+                (target.isPingPage() ? QString() : u", custom target"_s));
     ProxyManager manager;
     manager.pingUrl = farm.pingUrl;
+    manager.testTarget = target;
     manager.timeoutMs = timeoutMs;
     manager.testConcurrency = concurrency;
     manager.proxies = entries;
@@ -175,6 +207,8 @@ void measure(FigureReport &report, const QStringList &entries, const Farm &farm,
     report.note(u"    outcomes: up "_s % QString::number(counts[0]) % u", refused "_s %
                 QString::number(counts[1]) % u", timed out "_s % QString::number(counts[2]) %
                 u", other "_s % QString::number(counts[3] + counts[4] + counts[5]));
+    if (!target.isPingPage() && counts[3] != deadCount)
+        report.error(u"the dead proxies were not all Error: "_s % QString::number(counts[3]));
     if (errors.size() != forwardingCount)
         report.error(u"only "_s % QString::number(errors.size()) % u" of "_s %
                      QString::number(forwardingCount) % u" forwarding proxies were Up"_s);
@@ -241,6 +275,28 @@ int main(int argc, char **argv)
         u" ms, shuffled with seed "_s % QString::number(shuffleSeed));
     for (const int concurrency : {1, 8, 32})
         measure(report, entries, farm, concurrency);
+
+    // Custom target: the silent ones give way to dead ones, which fail at once, unclear.
+    QStringList withDead = entries;
+    QList<QTcpServer *> reserved;
+    for (QString &entry : withDead) {
+        if (!farm.silent.contains(entry))
+            continue;
+        auto *server = new QTcpServer(&app);
+        server->listen(QHostAddress::LocalHost, 0);
+        entry = u"127.0.0.1:"_s % QString::number(server->serverPort());
+        reserved.append(server);
+    }
+    // Closed once all are reserved, so no two got the same port.
+    qDeleteAll(reserved);
+    report.note(u"custom target "_s % farm.targetUrl % u": the "_s % QString::number(silentCount) %
+                u" silent entries replaced by as many dead ports"_s);
+    probesSince(child);
+    for (const int concurrency : {8, 32}) {
+        measure(report, withDead, farm, concurrency, TestTarget{farm.targetUrl, u"In stock"_s, {}});
+        const int probes = probesSince(child);
+        report.figure(u"direct probe requests in the run"_s, probes, {}, u"<= 1"_s, probes <= 1, 0);
+    }
     child.kill();
     child.waitForFinished(5000);
     return report.finish();

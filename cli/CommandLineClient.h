@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliOutput.h"
+#include "CommandLineOptions.h"
 #include "ProxyManager.h"
 
 #include <QObject>
@@ -19,21 +20,12 @@ public:
     int start(const QStringList &arguments);
 
 private:
-    int parse(const QStringList &arguments);
-    // The arguments after "authorized"; negative when they are good, else listEditError says
-    // why not.
-    int parseListEdit(const QStringList &arguments);
+    int prepare(const QStringList &arguments);
     static QString stateFile();
 
     ProxyManager manager;
     CliOutput output;
-    QString command;
-    QString format;
+    CommandLineOptions options;
+    // test: from --parallel, else the configuration.
     int parallel = 1;
-    bool workingOnly = false;
-    bool watch = false;
-    int intervalMs = 60000;
-    // authorized: its action and addresses.
-    QStringList listEdit;
-    QString listEditError;
 };

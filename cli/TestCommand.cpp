@@ -8,9 +8,9 @@
 using namespace Qt::StringLiterals;
 
 TestCommand::TestCommand(ProxyManager &manager, const CliOutput &output, const QString &format,
-                         bool workingOnly, int parallel, QObject *parent)
+                         bool workingOnly, int parallel, bool exitIp, QObject *parent)
     : QObject(parent), manager(manager), output(output), format(format), workingOnly(workingOnly),
-      parallel(parallel)
+      parallel(parallel), exitIp(exitIp)
 {
 }
 
@@ -62,11 +62,11 @@ void TestCommand::testsDone()
     if (workingOnly)
         CliOutput::out(TestReport::working(records));
     else if (format == u"csv")
-        CliOutput::out(TestReport::csv(records));
+        CliOutput::out(TestReport::csv(records, exitIp));
     else if (format == u"json")
-        CliOutput::out(TestReport::json(records));
+        CliOutput::out(TestReport::json(records, exitIp));
     else
-        CliOutput::out(TestReport::text(records));
+        CliOutput::out(TestReport::text(records, exitIp));
     const bool anyWorking = std::any_of(records.cbegin(), records.cend(),
                                         [](const TestRecord &r) { return r.code == u"0"; });
     CliOutput::finish(anyWorking ? CliOutput::Done : CliOutput::NoWorkingEntry);

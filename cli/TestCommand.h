@@ -19,7 +19,7 @@ class TestCommand : public QObject
 public:
     // format is text, csv or json; workingOnly prints host:port of the working entries instead.
     TestCommand(ProxyManager &manager, const CliOutput &output, const QString &format,
-                bool workingOnly, int parallel, QObject *parent = nullptr);
+                bool workingOnly, int parallel, bool exitIp, QObject *parent = nullptr);
 
     void run();
 
@@ -33,6 +33,8 @@ private:
     const QString format;
     const bool workingOnly;
     const int parallel;
+    // Records carry exit_ip.
+    const bool exitIp;
     bool showProgress = false;
     QList<TestRecord> records;
     QList<bool> reported;

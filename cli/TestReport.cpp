@@ -17,11 +17,21 @@ const QStringList TestReport::fieldNames{u"entry"_s, u"host"_s, u"port"_s,  u"ou
 
 namespace {
 
-QStringList fieldsOf(const TestRecord &record)
+QStringList fieldsOf(const TestRecord &record, bool exitIp)
 {
-    return {record.entry,   record.host, record.port,
-            record.outcome, record.code, QString::number(record.ms),
-            record.detail};
+    QStringList fields{record.entry,   record.host, record.port,
+                       record.outcome, record.code, QString::number(record.ms)};
+    if (exitIp)
+        fields << record.exitIp;
+    return fields << record.detail;
+}
+
+QStringList namesOf(bool exitIp)
+{
+    QStringList names = TestReport::fieldNames;
+    if (exitIp)
+        names.insert(names.size() - 1, u"exit_ip"_s);
+    return names;
 }
 
 QString csvField(const QString &field)
@@ -51,23 +61,29 @@ TestRecord TestReport::recordOf(const QString &entry, const QStringList &result,
     record.outcome = ProxyTester::outcomeName(code);
     record.ms = result.value(3).toInt();
     // An error page: its first line, which is often its status.
+    // A working entry's exit address, and why there is none.
+    if (code == 0 && result.size() > 5) {
+        record.exitIp = result.at(5);
+        record.detail = line(result.value(6));
+        return record;
+    }
     const QString extra = mask.masked(result.value(5));
     const QString firstLine = extra.trimmed().section(u'\n', 0, 0);
     record.detail = SafeText::singleLine(code == 3 ? firstLine : extra);
     return record;
 }
 
-QString TestReport::text(const QList<TestRecord> &records)
+QString TestReport::text(const QList<TestRecord> &records, bool exitIp)
 {
-    QList<qsizetype> widths(fieldNames.size() - 1, 0);
+    QList<qsizetype> widths(namesOf(exitIp).size() - 1, 0);
     for (const TestRecord &record : records) {
-        const QStringList fields = fieldsOf(record);
+        const QStringList fields = fieldsOf(record, exitIp);
         for (qsizetype i = 0; i < widths.size(); ++i)
             widths[i] = std::max(widths[i], fields.at(i).size());
     }
     QString out;
     for (const TestRecord &record : records) {
-        const QStringList fields = fieldsOf(record);
+        const QStringList fields = fieldsOf(record, exitIp);
         QString line;
         for (qsizetype i = 0; i < widths.size(); ++i)
             line += fields.at(i).leftJustified(widths[i]) % u"  "_s;
@@ -77,28 +93,28 @@ QString TestReport::text(const QList<TestRecord> &records)
     return out;
 }
 
-QString TestReport::csv(const QList<TestRecord> &records)
+QString TestReport::csv(const QList<TestRecord> &records, bool exitIp)
 {
-    QString out = fieldNames.join(u',') % u'\n';
+    QString out = namesOf(exitIp).join(u',') % u'\n';
     for (const TestRecord &record : records) {
-        QStringList fields = fieldsOf(record);
+        QStringList fields = fieldsOf(record, exitIp);
         std::transform(fields.begin(), fields.end(), fields.begin(), csvField);
         out += fields.join(u',') % u'\n';
     }
     return out;
 }
 
-QString TestReport::json(const QList<TestRecord> &records)
+QString TestReport::json(const QList<TestRecord> &records, bool exitIp)
 {
     QJsonArray array;
     for (const TestRecord &record : records) {
-        array.append(QJsonObject{{u"entry"_s, record.entry},
-                                 {u"host"_s, record.host},
-                                 {u"port"_s, record.port},
-                                 {u"outcome"_s, record.outcome},
-                                 {u"code"_s, record.code},
-                                 {u"ms"_s, record.ms},
-                                 {u"detail"_s, record.detail}});
+        QJsonObject object{{u"entry"_s, record.entry},  {u"host"_s, record.host},
+                           {u"port"_s, record.port},    {u"outcome"_s, record.outcome},
+                           {u"code"_s, record.code},    {u"ms"_s, record.ms},
+                           {u"detail"_s, record.detail}};
+        if (exitIp)
+            object.insert(u"exit_ip"_s, record.exitIp);
+        array.append(object);
     }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
 }

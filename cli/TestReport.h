@@ -16,6 +16,8 @@ struct TestRecord
     QString code;
     int ms = 0;
     QString detail;
+    // A working entry's exit address, when one was asked for.
+    QString exitIp;
 };
 
 // The results of a run, in list order, in the formats the client prints.
@@ -27,9 +29,10 @@ public:
     static TestRecord recordOf(const QString &entry, const QStringList &result,
                                const SecretMask &mask);
 
-    static QString text(const QList<TestRecord> &records);
-    static QString csv(const QList<TestRecord> &records);
-    static QString json(const QList<TestRecord> &records);
+    // exitIp: with the exit_ip field, before detail.
+    static QString text(const QList<TestRecord> &records, bool exitIp = false);
+    static QString csv(const QList<TestRecord> &records, bool exitIp = false);
+    static QString json(const QList<TestRecord> &records, bool exitIp = false);
     // host:port of each working entry, one a line, for a scraper's proxy file.
     static QString working(const QList<TestRecord> &records);
 

@@ -220,6 +220,9 @@ void ProxyManager::startTesting()
 void ProxyManager::startTestingSome(const QList<int> &indexes)
 {
     tester->pingUrl = pingUrl;
+    tester->target = testTarget;
+    if (!testTarget.exitIpProblem(apiUrl).isEmpty())
+        tester->target.exitIpUrl.clear();
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
     tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
@@ -235,11 +238,6 @@ QString ProxyManager::defaultHistoryFile()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     return folder.isEmpty() ? QString() : folder % u"/history.sqlite"_s;
-}
-
-QString ProxyManager::historyTarget() const
-{
-    return pingUrl;
 }
 
 ResultHistory *ProxyManager::historyFor(HistoryAccount *account)
@@ -297,4 +295,16 @@ void ProxyManager::clearHistory()
 void ProxyManager::closeHistory()
 {
     history->close();
+}
+
+// Test target
+
+QString ProxyManager::historyTarget() const
+{
+    return testTarget.isPingPage() ? pingUrl : testTarget.url.trimmed();
+}
+
+QString ProxyManager::userName() const
+{
+    return api->userName();
 }

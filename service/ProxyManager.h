@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HistoryTypes.h"
+#include "TestTarget.h"
 
 #include <QDateTime>
 #include <QNetworkProxy>
@@ -124,9 +125,17 @@ public:
     void forgetSavedLogin();
     int keychainWaitMs = 20000;
 
+    // Test target: what each test fetches through the proxy, read when a run starts; the ping
+    // page by default. An exit address page on the service's own host is not asked.
+    TestTarget testTarget;
+    // The key results are recorded under: the custom target's address, else the ping page.
+    QString historyTarget() const;
+    // The user name of the last setCredentials, whose remembered target applies.
+    QString userName() const;
+
     // Result history. While recording is on, every result of every run is recorded in
     // historyFile for the account (apiUrl and the user name, never the password) and the
-    // target (the ping page). Empty historyFile: no history. Each request ends in its signal;
+    // target (historyTarget()). Empty historyFile: no history. Each request ends in its signal;
     // where the database cannot be opened or written, historyProblem says so once, and
     // history is off for the rest of the session.
     QString historyFile;
@@ -142,8 +151,6 @@ public:
     void clearHistory();
     // Writes what is waiting and waits for it: for a program about to end.
     void closeHistory();
-    // What the results are recorded against: the page the tests fetch.
-    QString historyTarget() const;
 
     bool isTesting() const;
     // A getmyip request is still out: myIp may not be this login's answer yet.

@@ -2,23 +2,23 @@
 
 #include <numeric>
 
+#include "ExitAddressFetch.h"
+#include "LineProbe.h"
+#include "OutcomeText.h"
 #include "ProxyEntry.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
 #include "SafeText.h"
+#include "TargetCheck.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRandomGenerator>
 #include <QTimer>
 #include <QTimerEvent>
-#include <QUrl>
 
 #include <algorithm>
-#include <iterator>
-#include <limits>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -26,7 +26,6 @@ using namespace ReplyBody;
 
 namespace {
 
-const auto refusalMarker = u"<p>Please ensure this IP is set in your Authorized IP list: <b>"_s;
 // Enough to keep the event loop moving through a long list of invalid entries.
 constexpr int invalidPerPass = 64;
 
@@ -37,6 +36,8 @@ struct ProxyTester::Slot
 {
     QNetworkAccessManager network;
     QNetworkReply *reply = nullptr;
+    // Set while a working proxy's exit address is asked, with a time-out of its own.
+    ExitAddressFetch *exitFetch = nullptr;
     bool probing = false;
     int index = 0;
     QString host;
@@ -47,13 +48,14 @@ struct ProxyTester::Slot
     QElapsedTimer probeClock;
 };
 
-ProxyTester::ProxyTester(QObject *parent) : QObject(parent) {}
+ProxyTester::ProxyTester(QObject *parent) : QObject(parent), lineProbe(new LineProbe(this))
+{
+    connect(lineProbe, &LineProbe::released, this, &ProxyTester::emitResult);
+}
 
 QString ProxyTester::outcomeName(int code)
 {
-    static const QString names[] = {u"Up"_s,    u"Access Denied"_s,    u"Timeout"_s,
-                                    u"Error"_s, u"Connection Error"_s, u"Invalid entry"_s};
-    return code >= 0 && code < int(std::size(names)) ? names[code] : QString();
+    return OutcomeText::name(code);
 }
 
 ProxyTester::~ProxyTester()
@@ -132,7 +134,7 @@ void ProxyTester::fill()
 ProxyTester::Slot &ProxyTester::freeSlot()
 {
     for (const auto &slot : testSlots) {
-        if (!slot->reply)
+        if (!slot->reply && !slot->exitFetch)
             return *slot;
     }
     testSlots.push_back(std::make_unique<Slot>());
@@ -150,23 +152,17 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
     slot.probing = false;
     slot.network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host, port));
 
-    const int random = int(QRandomGenerator::global()->bounded(std::numeric_limits<int>::max()));
-    QNetworkRequest request = pageRequest(pingUrl % u"?r="_s % QString::number(random));
-    request.setRawHeader("Accept-Language", "en-us,en;q=0.5");
-    slot.reply = slot.network.get(request);
-    readPage(slot);
+    slot.reply = slot.network.get(target.request(pingUrl));
+    if (target.isPingPage()) {
+        readPage(slot);
+    } else {
+        const TargetCheck *check = TargetCheck::read(slot.reply, target.expect);
+        connect(check, &TargetCheck::finished, this, [this, &slot, check] { judge(slot, *check); });
+    }
     ++inFlight;
     slot.clock.start();
     if (tickTimerId == 0)
         tickTimerId = startTimer(tickMs, Qt::PreciseTimer);
-}
-
-// Compression is not asked for: Qt would inflate a bomb on this thread.
-QNetworkRequest ProxyTester::pageRequest(const QString &url)
-{
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
-    request.setRawHeader("Accept-Encoding", "identity");
-    return request;
 }
 
 // The page is handled once its reader is done: it ended, or was cut off at the bound.
@@ -189,28 +185,19 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
     const QString body = latin1UpToNul(readAll(reply));
     if (slot.probing) {
         if (body.trimmed() == u"1")
-            report(slot, u"3"_s, slot.probedBody, true);
+            report(slot, u"3"_s, {slot.probedBody});
         else
-            report(slot, u"4"_s, {}, false);
+            report(slot, u"4"_s);
         return;
     }
 
     slot.elapsedMs = int(slot.clock.elapsed());
-    if (body.trimmed() == u"1") {
-        report(slot, u"0"_s, {}, false);
-        return;
-    }
-    const qsizetype p = body.indexOf(refusalMarker);
-    if (p >= 0) {
-        const qsizetype start = p + refusalMarker.size();
-        const qsizetype end = body.indexOf(u"</b>"_s, p);
-        const QString message = body.mid(start, end < 0 ? -1 : end - start);
-        if (!message.isEmpty()) {
-            // The proxy's page is untrusted: the address goes into one log line.
-            report(slot, u"1"_s, SafeText::singleLine(message), true);
-            return;
-        }
-    }
+    if (body.trimmed() == u"1")
+        return up(slot);
+    const QString message = OutcomeText::refusedAddress(body);
+    // The proxy's page is untrusted: the address goes into one log line.
+    if (!message.isEmpty())
+        return report(slot, u"1"_s, {SafeText::singleLine(message)});
     slot.probedBody = body;
     sendProbe(slot);
 }
@@ -219,10 +206,39 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
 void ProxyTester::sendProbe(Slot &slot)
 {
     slot.network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    slot.reply = slot.network.get(pageRequest(pingUrl % u"?testError=1"_s));
+    slot.reply = slot.network.get(TestTarget::pageRequest(pingUrl % u"?testError=1"_s));
     readPage(slot);
     slot.probing = true;
     slot.probeClock.start();
+}
+
+void ProxyTester::judge(Slot &slot, const TargetCheck &check)
+{
+    if (check.reply() != slot.reply)
+        return;
+    slot.reply = nullptr;
+    // The proxy's latency, not the transfer time of a big page.
+    slot.elapsedMs = int(check.headersMs() >= 0 ? check.headersMs() : slot.clock.elapsed());
+    if (check.verdict() == TargetCheck::Verdict::Up)
+        return up(slot);
+    const QStringList result =
+        resultOf(slot, check.verdict() == TargetCheck::Verdict::Denied ? u"1"_s : u"3"_s)
+        << check.detail();
+    if (check.verdict() == TargetCheck::Verdict::Unclear)
+        return lineProbe->judge(result, pingUrl, timeoutMs);
+    emitResult(result);
+}
+
+void ProxyTester::up(Slot &slot)
+{
+    if (target.exitIpUrl.isEmpty())
+        return report(slot, u"0"_s);
+    // Through the same proxy, still set on the slot's access manager.
+    slot.exitFetch = new ExitAddressFetch(slot.network, target.exitIpUrl, this);
+    connect(slot.exitFetch, &ExitAddressFetch::finished, this, [this, &slot](const QStringList &r) {
+        std::exchange(slot.exitFetch, nullptr)->deleteLater();
+        report(slot, u"0"_s, r);
+    });
 }
 
 void ProxyTester::timerEvent(QTimerEvent *event)
@@ -239,16 +255,27 @@ void ProxyTester::timerEvent(QTimerEvent *event)
             slot.elapsedMs = int(slot.clock.elapsed());
             // Destroyed, not aborted: an abandoned reply must never reach the dispatcher.
             delete std::exchange(slot.reply, nullptr);
-            report(slot, u"2"_s, {}, false);
+            report(slot, u"2"_s);
         } else if (slot.probing && slot.probeClock.elapsed() >= timeoutMs) {
             delete std::exchange(slot.reply, nullptr);
-            report(slot, u"4"_s, {}, false);
+            report(slot, u"4"_s);
         }
     }
 }
 
 // The slot is free again when its result goes out.
-void ProxyTester::report(Slot &slot, const QString &status, const QString &extra, bool withExtra)
+void ProxyTester::report(Slot &slot, const QString &status, const QStringList &extra)
+{
+    emitResult(resultOf(slot, status) + extra);
+}
+
+QStringList ProxyTester::resultOf(const Slot &slot, const QString &status)
+{
+    return {slot.host, QString::number(slot.port), status, QString::number(slot.elapsedMs),
+            QString::number(slot.index)};
+}
+
+void ProxyTester::emitResult(const QStringList &result)
 {
     --inFlight;
     if (inFlight == 0 && tickTimerId != 0) {
@@ -256,13 +283,8 @@ void ProxyTester::report(Slot &slot, const QString &status, const QString &extra
         tickTimerId = 0;
     }
     const quint64 run = runNumber;
-    if (!dropping) {
-        QStringList result{slot.host, QString::number(slot.port), status,
-                           QString::number(slot.elapsedMs), QString::number(slot.index)};
-        if (withExtra)
-            result.append(extra);
+    if (!dropping)
         emit finishedTestingProxy(result);
-    }
     if (run == runNumber)
         fill();
 }
@@ -276,8 +298,11 @@ void ProxyTester::finish()
 
 void ProxyTester::abandon()
 {
-    for (const auto &slot : testSlots)
+    for (const auto &slot : testSlots) {
         delete std::exchange(slot->reply, nullptr);
+        delete std::exchange(slot->exitFetch, nullptr);
+    }
+    lineProbe->reset();
     inFlight = 0;
     running = false;
     continuePending = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestTarget.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -8,9 +10,10 @@
 #include <memory>
 #include <vector>
 
+class LineProbe;
 class QNetworkAccessManager;
+class TargetCheck;
 class QNetworkReply;
-class QNetworkRequest;
 class QTimerEvent;
 
 // Runs the tests of a proxy list, up to a given number at once. Each test in flight has an
@@ -41,6 +44,9 @@ public:
     bool isTesting() const { return running; }
 
     QString pingUrl;
+    // Read when a run starts. With a custom target the ping page is still what tells whether
+    // the user's own line works, asked once per run.
+    TestTarget target;
     int tickMs = 1;
     int timeoutMs = 10000;
 
@@ -57,11 +63,16 @@ private:
 
     void fill();
     void send(Slot &slot, int index, const QString &host, quint16 port);
-    static QNetworkRequest pageRequest(const QString &url);
     void readPage(Slot &slot);
     void handleReply(Slot &slot, QNetworkReply *reply);
     void sendProbe(Slot &slot);
-    void report(Slot &slot, const QString &status, const QString &extra, bool withExtra);
+    // A custom target's answer, judged.
+    void judge(Slot &slot, const TargetCheck &check);
+    // A working proxy's result, with its exit address when one is asked for.
+    void up(Slot &slot);
+    void report(Slot &slot, const QString &status, const QStringList &extra = {});
+    static QStringList resultOf(const Slot &slot, const QString &status);
+    void emitResult(const QStringList &result);
     void finish();
     void abandon();
     Slot &freeSlot();
@@ -76,6 +87,8 @@ private:
     bool running = false;
     bool stopRequested = false;
     bool dropping = false;
+    // Holds a custom target's unclear failures, which count as in flight until released.
+    LineProbe *lineProbe;
     // A run over many invalid entries goes on from the event loop, not in one pass.
     bool continuePending = false;
     // Tags everything of a run, so that a run superseded inside a signal stops where it is.

@@ -80,6 +80,10 @@ private slots:
         row("config missing", u"list --config /nonexistent/config.ini"_s, {}, 2, {},
             u"configuration file"_s);
         row("not a URL", u"list --api-url ftp://x/api"_s, {}, 2, {}, u"not an http"_s);
+        row("expect without target", u"test --expect x"_s, {}, 2, {}, u"goes with --target"_s);
+        row("target not http", u"test --target ftp://x/"_s, {}, 2, {}, u"--target: only http"_s);
+        row("exit page is the service", u"test --exit-ip "_s + env.service.url(u"/ip"_s).toString(),
+            {}, 2, {}, u"--exit-ip: the service's own"_s);
         const QString odd = u"1.2.3.4:80\n"_s;
         row("credentials from the environment", u"list"_s, u"env"_s, 0, odd);
         row("credentials file", u"list"_s, u"file"_s, 0, odd);
@@ -204,6 +208,46 @@ private slots:
         QCOMPARE(QString(csv.out).replace(ms, u",MS,"_s), expectedCsv);
         // A time-out's time is at least the limit.
         QVERIFY2(array.at(2)[u"ms"].toInt() >= 1500, qPrintable(json.out));
+    }
+
+    // A custom target and the exit address: exit_ip before detail, in CSV and JSON.
+    void customTargetRecords()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        const QStringList entries{env.allowingEntry(), env.closedEntry(), env.refusingEntry()};
+        env.service.setProxies(TestEnvironment::demoUser(), entries);
+        const QStringList common{u"test"_s,
+                                 u"--parallel"_s,
+                                 u"3"_s,
+                                 u"--target"_s,
+                                 env.target.url(u"/shop"_s).toString(),
+                                 u"--expect"_s,
+                                 u"Café"_s,
+                                 u"--exit-ip"_s,
+                                 env.target.url(u"/ip"_s).toString()};
+        const Outcome csv = run(common + QStringList{u"--format"_s, u"csv"_s});
+        const Outcome json = run(common + QStringList{u"--format"_s, u"json"_s});
+        QCOMPARE(csv.status, 0);
+        QStringList lines = csv.out.split(u'\n', Qt::SkipEmptyParts);
+        const QStringList expected{
+            u"entry,host,port,outcome,code,ms,exit_ip,detail"_s,
+            entries.at(0) % u",127.0.0.1,"_s % entries.at(0).section(u':', 1) %
+                u",Up,0,MS,127.0.0.1,"_s,
+            entries.at(1) % u",127.0.0.1,"_s % entries.at(1).section(u':', 1) %
+                u",Error,3,MS,,the proxy refused the connection"_s,
+            entries.at(2) % u",127.0.0.1,"_s % entries.at(2).section(u':', 1) %
+                u",Access Denied,1,MS,,127.0.0.1"_s};
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            QStringList fields = lines.at(i).split(u',');
+            fields[5] = u"MS"_s;
+            lines[i] = fields.join(u',');
+        }
+        QCOMPARE(lines, expected);
+        const QJsonArray array = QJsonDocument::fromJson(json.out.toUtf8()).array();
+        QCOMPARE(array.size(), 3);
+        QCOMPARE(array.at(0)[u"exit_ip"].toString(), u"127.0.0.1"_s);
+        QCOMPARE(array.at(1)[u"detail"].toString(), u"the proxy refused the connection"_s);
+        QCOMPARE(array.at(2)[u"outcome"].toString(), u"Access Denied"_s);
     }
 
     // On a terminal, without credentials elsewhere: asked for, the password not echoed.

@@ -1,12 +1,16 @@
 // Test runs driven from the main window's buttons, through real proxies, end to end.
 #include "ClientUnderTest.h"
+#include "ProxyTableModel.h"
 #include "TestEnvironment.h"
+#include "TestTargetDialog.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -289,6 +293,50 @@ private slots:
         QCOMPARE(messages.mid(0, 2),
                  (QStringList{u"1 went down: "_s % entry, u"1 came back: "_s % entry}));
         QVERIFY(client->log().contains(u"\n1 went down: "_s % entry % u'\n'));
+    }
+
+    // A target chosen in the dialog is remembered for the user and named in the status bar; the
+    // exit address fills its column; "Test failed again" runs exactly the failed entries, also
+    // those "Show only working" hides.
+    void customTargetAndFailedAgain()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        logInWith({env.allowingEntry(), env.refusingEntry(), env.closedEntry(), u"x"_s,
+                   env.allowingEntry()});
+        client->child<QAction>("actionTestTarget")->trigger();
+        auto *dialog = client->main.findChild<TestTargetDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        const QString shop = env.target.url(u"/shop"_s).toString();
+        dialog->findChild<QRadioButton *>(u"rbAddress"_s)->setChecked(true);
+        dialog->findChild<QLineEdit *>(u"leUrl"_s)->setText(u"ftp://a.example/"_s);
+        dialog->accept();
+        QVERIFY(dialog->isVisible()); // refused, with its reason shown
+        dialog->findChild<QLineEdit *>(u"leUrl"_s)->setText(shop);
+        dialog->findChild<QLineEdit *>(u"leExpect"_s)->setText(u"Café"_s);
+        dialog->findChild<QLineEdit *>(u"leExitIp"_s)->setText(env.target.url(u"/ip"_s).toString());
+        dialog->accept();
+        const TestTarget chosen{shop, u"Café"_s, env.target.url(u"/ip"_s).toString()};
+        QCOMPARE(TestTarget::remembered(TestEnvironment::demoUser()), chosen);
+        QCOMPARE(client->manager->testTarget, chosen);
+        client->child<QAction>("actionShowOnlyWorking")->trigger();
+        client->click("bTestProxies");
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
+        QVERIFY2(
+            client->main.statusBar()->currentMessage().startsWith(
+                u"Tested 5 of 5 against 127.0.0.1: Up 2, Access Denied 1, Error 1, Invalid entry 1 in"_s),
+            qPrintable(client->main.statusBar()->currentMessage()));
+        QCOMPARE(
+            table()->model()->headerData(ProxyTableModel::ColumnCount, Qt::Horizontal).toString(),
+            u"Exit IP"_s);
+        QTRY_COMPARE(table()->model()->index(0, ProxyTableModel::ColumnCount).data().toString(),
+                     u"127.0.0.1"_s);
+        QVERIFY(client->log().contains(u"... error: the proxy refused the connection\n"_s));
+        QStringList tested;
+        connect(client->manager, &ProxyManager::startTestingProxy, this,
+                [&](const QStringList &proxy) { tested << proxy.join(u':'); });
+        client->child<QAction>("actionTestFailedAgain")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(ready(), 20000);
+        QCOMPARE(tested, (QStringList{env.refusingEntry(), env.closedEntry()}));
     }
 
 private:

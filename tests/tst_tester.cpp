@@ -277,6 +277,94 @@ private slots:
             QCOMPARE(order.mid(7), (QList<int>{1, 0}));
     }
 
+    void customTarget_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expect");
+        QTest::addColumn<bool>("lineUp");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail");
+        const auto row = [](const char *name, const QString &entry, const QString &path,
+                            const QString &expect, bool lineUp, const QString &status,
+                            const QString &detail) {
+            QTest::newRow(name) << entry << path << expect << lineUp << status << detail;
+        };
+        const QString allowing = env.allowingEntry(), closed = env.closedEntry();
+        // The text as the page's declared charset reads it, not as UTF-8.
+        row("up, text in Latin-1", allowing, u"/shop"_s, u"Café"_s, true, u"0"_s, {});
+        row("text missing", allowing, u"/shop"_s, u"Basket"_s, true, u"3"_s,
+            u"the expected text is not in the page"_s);
+        row("403", allowing, u"/forbidden"_s, {}, true, u"3"_s, u"HTTP 403 Forbidden"_s);
+        row("redirect", allowing, u"/moved"_s, {}, true, u"3"_s,
+            u"redirect to "_s + TargetSite::portal());
+        row("refusing proxy", env.refusingEntry(), u"/shop"_s, {}, true, u"1"_s, u"127.0.0.1"_s);
+        row("no proxy, line up", closed, u"/shop"_s, {}, true, u"3"_s,
+            u"the proxy refused the connection"_s);
+        row("no proxy, line down", closed, u"/shop"_s, {}, false, u"4"_s, {});
+        // Qt reports a refused CONNECT without the proxy's page.
+        row("https, refusing proxy", env.refusingEntry(), env.tlsService.url().toString(), {}, true,
+            u"3"_s, u"the proxy refused the connection or the tunnel (CONNECT)"_s);
+    }
+    // Three entries at once: an unclear failure asks the ping page directly, once a run, and
+    // the results wait for its answer; a clear answer asks nothing.
+    void customTarget()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        QFETCH(QString, entry);
+        QFETCH(QString, path);
+        QFETCH(QString, expect);
+        QFETCH(bool, lineUp);
+        QFETCH(QString, status);
+        QFETCH(QString, detail);
+        // The wrong-page listener plays a ping page that is not reached.
+        DemoService &ping = lineUp ? env.service : env.wrongPage;
+        manager->pingUrl = ping.pingUrl().toString();
+        const QString url = path.startsWith(u"https") ? path : env.target.url(path).toString();
+        manager->testTarget = {url, expect, {}};
+        manager->testConcurrency = 3;
+        run(QStringList(3, entry));
+        QCOMPARE(results.size(), 3);
+        const QStringList expected =
+            QStringList{status} + QStringList{detail}.mid(detail.isEmpty());
+        for (const QStringList &r : std::as_const(results))
+            QCOMPARE(r.mid(2, 1) + r.mid(5), expected);
+        const bool unclear = status == u"4" || detail.startsWith(u"the proxy refused");
+        QCOMPARE(ping.requestsFor(u"/ping"_s).size(), int(unclear));
+        QCOMPARE(env.target.requestCount(), entry == env.allowingEntry() ? 3 : 0);
+    }
+    void exitAddress_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // of the fake proxy; empty: tinyproxy to the site
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("through tinyproxy") << QByteArray() << QStringList{u"127.0.0.1"_s};
+        QTest::newRow("another address") << "203.0.113.9\n"_ba << QStringList{u"203.0.113.9"_s};
+        QTest::newRow("not an address")
+            << "<b>hi</b>"_ba
+            << QStringList{{}, u"the exit address page's answer is not one address: <b>hi</b>"_s};
+    }
+    // Fetched through the proxy that was tested, after its test, without credentials.
+    void exitAddress()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, extra);
+        QString entry = env.allowingEntry();
+        if (answer.isEmpty())
+            PM_SKIP_WITHOUT_TINYPROXY();
+        else
+            env.wrongPage.setHandler(
+                [answer](const ReceivedRequest &) { return std::optional(page(answer)); });
+        if (!answer.isEmpty())
+            entry = env.wrongPageEntry();
+        manager->testTarget = {
+            env.target.url(u"/shop"_s).toString(), {}, env.target.url(u"/ip"_s).toString()};
+        run({entry});
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.at(0).mid(2, 1) + results.at(0).mid(5), QStringList{u"0"_s} + extra);
+        for (const ReceivedRequest &r : env.wrongPage.requests() + env.target.requests())
+            QVERIFY(!r.hasHeader("Authorization") && !r.hasHeader("Proxy-Authorization"));
+    }
+
 private:
     void run(const QStringList &proxies)
     {

@@ -12,6 +12,7 @@
 #include "RunStatus.h"
 #include "SafeText.h"
 #include "TestRunLog.h"
+#include "TestTargetControls.h"
 #include "TrayIcon.h"
 #include "WindowPlacement.h"
 
@@ -93,6 +94,7 @@ void MainWindow::initInTray()
 
     new HistoryView(proxyManager, table, menu, log, this);
     getProxies(proxyManager->proxies);
+    new TestTargetControls(proxyManager, table, this);
     choices->restoreAfterLogin();
 }
 
@@ -199,9 +201,9 @@ void MainWindow::startRun(const QList<int> &indexes, bool periodic)
     ui->bStopTesting->show();
     ui->bStopTesting->setFocus();
     const int concurrency = ui->sbParallelTests->value();
-    runLog->runStarted(concurrency);
+    runLog->runStarted(concurrency, !proxyManager->testTarget.isPingPage());
     status->start(int(indexes.isEmpty() ? proxyManager->proxies.size() : indexes.size()),
-                  proxyManager->timeoutMs);
+                  proxyManager->timeoutMs, proxyManager->testTarget.label());
     proxyManager->testConcurrency = concurrency;
     if (indexes.isEmpty())
         proxyManager->startTesting();

@@ -4,6 +4,7 @@
 #include "ProxyTableFilter.h"
 #include "ProxyTableModel.h"
 
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -52,26 +53,7 @@ ProxyTableController::ProxyTableController(QTableView *view, QObject *parent)
 
     view->setModel(filter);
     view->setItemDelegateForColumn(ProxyTableModel::HistoryColumn, new HistoryStripDelegate(this));
-    QHeaderView *header = view->horizontalHeader();
-    for (int column = 0; column < ProxyTableModel::UptimeColumn; ++column)
-        header->setSectionResizeMode(column, QHeaderView::Stretch);
-    // Sized once from the font: measuring rows would visit a long list at every result.
-    const QFontMetrics metrics = header->fontMetrics();
-    const int padding = 2 * metrics.averageCharWidth() + 8;
-    const auto headerText = [this](int column) {
-        return model->headerData(column, Qt::Horizontal).toString();
-    };
-    header->setSectionResizeMode(ProxyTableModel::UptimeColumn, QHeaderView::Fixed);
-    header->resizeSection(
-        ProxyTableModel::UptimeColumn,
-        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::UptimeColumn)),
-                 metrics.horizontalAdvance(u"100%"_s)) +
-            padding);
-    header->setSectionResizeMode(ProxyTableModel::HistoryColumn, QHeaderView::Fixed);
-    header->resizeSection(
-        ProxyTableModel::HistoryColumn,
-        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::HistoryColumn)) + padding,
-                 HistoryStripDelegate::stripWidth()));
+    sizeColumns();
     // Tab would otherwise wrap around inside the table and never reach the buttons.
     view->setTabKeyNavigation(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -137,8 +119,10 @@ QString ProxyTableController::entryText(int entry) const
 
 void ProxyTableController::scrollToLastResult()
 {
-    const QModelIndex shown =
+    QModelIndex shown =
         filter->mapFromSource(model->index(lastResult, ProxyTableModel::StatusColumn));
+    if (otherColumns)
+        shown = otherColumns->mapFromSource(shown);
     if (shown.isValid())
         view->scrollTo(shown, QAbstractItemView::PositionAtTop);
 }
@@ -164,6 +148,43 @@ void ProxyTableController::clearHistory()
     model->clearHistory();
 }
 
+void ProxyTableController::addColumns(QAbstractProxyModel *columns)
+{
+    columns->setSourceModel(filter);
+    view->setModel(columns);
+    otherColumns = columns;
+    sizeColumns();
+}
+
+void ProxyTableController::sizeColumns()
+{
+    QHeaderView *header = view->horizontalHeader();
+    for (int column = 0; column < ProxyTableModel::UptimeColumn; ++column)
+        header->setSectionResizeMode(column, QHeaderView::Stretch);
+    // Sized once from the font: measuring rows would visit a long list at every result.
+    const QFontMetrics metrics = header->fontMetrics();
+    const int padding = 2 * metrics.averageCharWidth() + 8;
+    const auto headerText = [this](int column) {
+        return model->headerData(column, Qt::Horizontal).toString();
+    };
+    header->setSectionResizeMode(ProxyTableModel::UptimeColumn, QHeaderView::Fixed);
+    header->resizeSection(
+        ProxyTableModel::UptimeColumn,
+        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::UptimeColumn)),
+                 metrics.horizontalAdvance(u"100%"_s)) +
+            padding);
+    header->setSectionResizeMode(ProxyTableModel::HistoryColumn, QHeaderView::Fixed);
+    header->resizeSection(
+        ProxyTableModel::HistoryColumn,
+        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::HistoryColumn)) + padding,
+                 HistoryStripDelegate::stripWidth()));
+}
+
+void ProxyTableController::addMenuAction(QAction *action)
+{
+    otherActions.append(action);
+}
+
 QList<int> ProxyTableController::selectedRows() const
 {
     QList<int> rows;
@@ -186,7 +207,7 @@ QList<int> ProxyTableController::entriesOfRows(const QList<int> &rows) const
 
 void ProxyTableController::sortByColumn(int column)
 {
-    if (model->isFailure() || model->rowCount() == 0)
+    if (model->isFailure() || model->rowCount() == 0 || column >= ProxyTableModel::ColumnCount)
         return;
     sortOrder = column == sortColumn && sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
                                                                         : Qt::AscendingOrder;
@@ -206,6 +227,7 @@ void ProxyTableController::showMenu(const QPoint &pos)
     menu.addAction(testSelectedAction);
     menu.addAction(copySelectedAction);
     menu.addAction(copyWorkingAction);
+    menu.addActions(otherActions);
     menu.addSeparator();
     menu.addAction(showHistoryAction);
     menu.exec(view->viewport()->mapToGlobal(pos));

@@ -7,6 +7,7 @@
 
 struct RecentHistory;
 class ProxyTableFilter;
+class QAbstractProxyModel;
 class ProxyTableModel;
 class QAction;
 class QPoint;
@@ -41,6 +42,10 @@ public:
     // Applied only while list is still the one shown.
     void showHistory(const QStringList &list, const QList<RecentHistory> &history);
     void clearHistory();
+    // Columns of another part over the shown rows, after the table's own; not sortable.
+    void addColumns(QAbstractProxyModel *columns);
+    // Another part's entry in the context menu, after the table's own.
+    void addMenuAction(QAction *action);
 
 signals:
     // From the context menu or a double-click.
@@ -58,6 +63,8 @@ private slots:
 
 private:
     void forgetView();
+    // The text columns share the width; the history columns keep what their content needs.
+    void sizeColumns();
     QList<int> selectedRows() const;
 
     QTableView *view;
@@ -69,6 +76,8 @@ private:
     QAction *showHistoryAction;
     // The entry of the row the context menu was opened on.
     int menuEntry = -1;
+    QList<QAction *> otherActions;
+    QAbstractProxyModel *otherColumns = nullptr;
     int sortColumn = -1;
     Qt::SortOrder sortOrder = Qt::AscendingOrder;
     // The entry of the newest result, scrolled to once the event loop comes round.

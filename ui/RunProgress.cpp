@@ -8,8 +8,9 @@
 
 using namespace Qt::StringLiterals;
 
-void RunProgress::start(int count)
+void RunProgress::start(int count, const QString &against)
 {
+    target = against;
     total = count;
     done = 0;
     inFlight = 0;
@@ -42,6 +43,7 @@ QString RunProgress::counts() const
             parts << ProxyTester::outcomeName(outcome) % u' ' % QString::number(outcomes[outcome]);
     }
     return QString::number(done) % u" of "_s % QString::number(total) %
+           (target.isEmpty() ? QString() : u" against "_s % target) %
            (parts.isEmpty() ? QString() : u": "_s % parts.join(u", "_s));
 }
 

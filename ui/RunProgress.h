@@ -8,7 +8,8 @@
 class RunProgress
 {
 public:
-    void start(int total);
+    // target: named in the texts when it is not the ping page.
+    void start(int total, const QString &target = {});
     // A test went out.
     void testStarted();
     // A result came in, with its status code "0" to "5".
@@ -25,6 +26,7 @@ private:
     static QString duration(qint64 ms);
 
     static constexpr int outcomeCount = 6;
+    QString target;
     int total = 0;
     int done = 0;
     int inFlight = 0;

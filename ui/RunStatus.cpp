@@ -9,10 +9,10 @@ RunStatus::RunStatus(QStatusBar *bar, QObject *parent) : QObject(parent), bar(ba
     connect(&update, &QTimer::timeout, this, &RunStatus::showProgress);
 }
 
-void RunStatus::start(int total, qint64 timeout)
+void RunStatus::start(int total, qint64 timeout, const QString &target)
 {
     timeoutMs = timeout;
-    progress.start(total);
+    progress.start(total, target);
     showProgress();
 }
 

@@ -16,7 +16,7 @@ public:
     RunStatus(QStatusBar *bar, QObject *parent);
 
     // timeoutMs: one test's time limit, for the estimate of the time left.
-    void start(int total, qint64 timeoutMs);
+    void start(int total, qint64 timeoutMs, const QString &target = {});
     void testStarted();
     void resultArrived(int code);
     // Shows the run's summary and returns it.

@@ -10,9 +10,10 @@ using namespace Qt::StringLiterals;
 
 TestRunLog::TestRunLog(DebugLog *log, QObject *parent) : QObject(parent), log(log) {}
 
-void TestRunLog::runStarted(int count)
+void TestRunLog::runStarted(int count, bool custom)
 {
     concurrency = count;
+    customTarget = custom;
     // Started before a refreshed list arrived: the test in flight was dropped.
     if (std::exchange(lineOpen, false))
         log->append(u"not finished, a new run was started\n"_s);
@@ -45,12 +46,14 @@ bool TestRunLog::resultArrived(const QStringList &result, const QString &entry)
     lineOpen = false;
     QString text;
     if (code == u"0") {
-        text = u"success! ("_s % result.value(3) % u"ms)\n"_s;
+        text = u"success! ("_s % result.value(3) % u"ms)"_s % exitAddressText(result) % u"\n"_s;
     } else if (code == u"1") {
         text =
             u"IP not authorized: "_s % result.value(5) % u" (please authorize and wait 1 min)\n"_s;
     } else if (code == u"2") {
         text = u"timeout\n"_s;
+    } else if (code == u"3" && customTarget) {
+        text = u"error: "_s % SafeText::singleLine(result.value(5)) % u"\n"_s;
     } else if (code == u"3") {
         text = u"error, please send full response to support:\n"_s % result.value(5) % u"\n"_s;
     } else if (code == u"4") {
@@ -65,6 +68,16 @@ bool TestRunLog::resultArrived(const QStringList &result, const QString &entry)
     }
     log->append(lineStart % text);
     return true;
+}
+
+// Present only while an exit address page is set.
+QString TestRunLog::exitAddressText(const QStringList &result)
+{
+    if (result.size() < 6)
+        return {};
+    if (!result.at(5).isEmpty())
+        return u", exit address "_s % result.at(5);
+    return u", no exit address: "_s % SafeText::singleLine(result.value(6));
 }
 
 void TestRunLog::listReplaced()

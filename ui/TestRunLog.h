@@ -16,7 +16,8 @@ class TestRunLog : public QObject
 public:
     TestRunLog(DebugLog *log, QObject *parent);
 
-    void runStarted(int concurrency);
+    // customTarget: an error's detail is a reason, not the ping page's answer.
+    void runStarted(int concurrency, bool customTarget = false);
     void testStarted(const QString &host, const QString &port);
     // Logs a result of the tester; false for a status code without a line. entry: the proxy
     // entry as listed.
@@ -26,9 +27,11 @@ public:
 
 private:
     static QString startText(const QString &host, const QString &port);
+    static QString exitAddressText(const QStringList &result);
 
     DebugLog *log;
     int concurrency = 1;
+    bool customTarget = false;
     // A "Testing proxy ..." text waits for its result on the same line.
     bool lineOpen = false;
 };

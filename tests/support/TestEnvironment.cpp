@@ -24,7 +24,8 @@ bool TestEnvironment::start()
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(settingsDir.path()));
-    for (DemoService *s : {&service, &silentListener, &wrongPage}) {
+    for (DemoService *s :
+         {&service, &silentListener, &wrongPage, static_cast<DemoService *>(&target)}) {
         if (!s->listen())
             return fail(u"cannot listen: "_s + s->errorString());
     }
@@ -64,6 +65,7 @@ void TestEnvironment::reset()
     wrongPage.setHandler([](const ReceivedRequest &) {
         return std::optional(CannedResponse::withStatus(200, wrongPageBody()));
     });
+    target.clearRequests();
     service.clearAccounts();
     service.addAccount(demoUser(), demoPassword(), demoProxies());
     QSettings().clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DemoService.h"
+#include "TargetSite.h"
 #include "TinyProxy.h"
 
 #include <QByteArray>
@@ -62,6 +63,8 @@ public:
     DemoService wrongPage;
     // The service over TLS with a self-signed certificate, which clients rightly refuse.
     DemoService tlsService;
+    // A custom test target, reached through the proxies.
+    TargetSite target;
     // Was free when start() ran; nothing listens there.
     quint16 closedPort = 0;
 
