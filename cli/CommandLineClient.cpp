@@ -4,6 +4,7 @@
 #include "AuthorizedCommand.h"
 #include "ClientConfig.h"
 #include "Credentials.h"
+#include "HistoryCommand.h"
 #include "ListCommand.h"
 #include "MyIpCommand.h"
 #include "TestCommand.h"
@@ -27,6 +28,11 @@ bool isServiceUrl(const QString &text)
 
 } // namespace
 
+CommandLineClient::~CommandLineClient()
+{
+    manager.closeHistory();
+}
+
 int CommandLineClient::start(const QStringList &arguments)
 {
     const int status = prepare(arguments);
@@ -39,6 +45,9 @@ int CommandLineClient::start(const QStringList &arguments)
         (new MyIpCommand(manager, output, this))->run();
     else if (command == u"test")
         (new TestCommand(manager, output, options.format, options.workingOnly, parallel, this))
+            ->run();
+    else if (command == u"history")
+        (new HistoryCommand(manager, output, options.format, options.sinceMs, options.entry, this))
             ->run();
     else if (command == u"authorized")
         (new AuthorizedCommand(manager, output, options.listEdit.first(), options.listEdit.mid(1),
@@ -76,13 +85,25 @@ int CommandLineClient::prepare(const QStringList &arguments)
     if (testing && !isServiceUrl(manager.pingUrl))
         return usage(u"the ping page's address is not an http or https URL"_s);
 
-    const Credentials credentials = Credentials::obtain(options.credentialsFile);
+    // The history's account is the API address and the user name: no password needed.
+    const bool history = options.command == u"history";
+    const Credentials credentials =
+        history ? Credentials::userOnly(options.user, options.credentialsFile)
+                : Credentials::obtain(options.credentialsFile);
     if (!credentials.isValid()) {
         output.error(credentials.error);
         return CliOutput::UsageError;
     }
     output.setCredentials(credentials.user, credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
+    if (testing || history) {
+        manager.historyFile = ProxyManager::defaultHistoryFile();
+        manager.setRecording(options.record);
+    }
+    // A run goes on without history when it cannot be written; history ends at its problem.
+    if (testing)
+        connect(&manager, &ProxyManager::historyProblem, this,
+                [this](const QString &line) { output.error(u"no history: "_s % line); });
     if (options.replacePrevious) {
         const QString state = options.stateFile.value_or(stateFile());
         if (state.isEmpty() || !QDir().mkpath(QFileInfo(state).absolutePath()))
