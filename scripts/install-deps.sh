@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev tinyproxy curl
           xvfb xauth x11-utils imagemagick trayer clang-format dpkg-dev
           qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus
-          iproute2 "$@")
+          iproute2 libqt6sql6-sqlite "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
