@@ -1,6 +1,7 @@
 // The command-line client, run as a program against the fake service and the fixture's proxies.
 #include "TestEnvironment.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -87,6 +88,15 @@ private slots:
             u"can be read by other users"_s);
         row("no credentials, no terminal", u"list"_s, u"none"_s, 2, {}, u"PROXYMANAGER_USER"_s);
         row("user without password", u"list"_s, u"user only"_s, 2, {}, u"must both be set"_s);
+        // This account has no history: only the header.
+        const QString header =
+            u"entry,uptime,results,median_ms,p95_ms,estimated,last_outcome,last_code,last_at\n"_s;
+        row("history, the user name alone", u"history --format csv"_s, u"user only"_s, 0, header);
+        row("history since 2w", u"history --since 2w --format json"_s, u"env"_s, 0, u"[\n]\n"_s);
+        row("history since 366d", u"history --since 366d --format csv"_s, u"env"_s, 0, header);
+        for (const char *since : {"24", "0m", "-5m", "5M", "367d", "1h30m"})
+            row(since, u"history --since "_s + QLatin1String(since), {}, 2, {}, u"--since must"_s);
+        row("no-record is of test", u"history --no-record"_s, {}, 2, {}, u"option of test"_s);
     }
     void commands()
     {
@@ -142,8 +152,8 @@ private slots:
              {TestEnvironment::demoPassword(), password, QString::fromLatin1(encoded),
               QString::fromLatin1(basic), u"user="_s})
             QVERIFY2(!result.err.contains(secret), qPrintable(result.err));
-        // A usage error never reaches the service.
-        if (status == 2)
+        // A usage error never reaches the service, nor does history.
+        if (status == 2 || arguments.startsWith(u"history"))
             QCOMPARE(env.service.requestCount(), 0);
         QCOMPARE(env.commands().count(u"setauthips"_s), setRequests);
     }
@@ -204,6 +214,80 @@ private slots:
         QCOMPARE(QString(csv.out).replace(ms, u",MS,"_s), expectedCsv);
         // A time-out's time is at least the limit.
         QVERIFY2(array.at(2)[u"ms"].toInt() >= 1500, qPrintable(json.out));
+    }
+
+    // What two recorded runs and one --no-record run of test leave, read back with the user name
+    // alone: per entry "uptime/results/last outcome/whether a median" in any format.
+    void history_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QStringList>("expected");
+        const QString up = env.allowingEntry() % u"/100/2/Up/median"_s;
+        const QStringList all{up, env.refusingEntry() % u"/0/2/Access Denied/"_s,
+                              env.closedEntry() % u"/0/2/Error/"_s};
+        QTest::newRow("text") << u"history"_s << all;
+        QTest::newRow("csv") << u"history --format csv"_s << all;
+        QTest::newRow("json") << u"history --format json --since 1h"_s << all;
+        QTest::newRow("one entry")
+            << u"history --format csv --entry "_s + env.allowingEntry() << QStringList{up};
+        QTest::newRow("another account") << u"history --user other"_s << QStringList{};
+    }
+    void history()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        QFETCH(QString, arguments);
+        QFETCH(QStringList, expected);
+        if (!recorded) {
+            const QStringList entries{env.allowingEntry(), env.refusingEntry(), env.closedEntry()};
+            const QStringList test{u"test"_s, u"--parallel"_s, u"3"_s};
+            env.service.setProxies(TestEnvironment::demoUser(), entries);
+            QCOMPARE(run(test).status, 0);
+            QCOMPARE(run(test).status, 0);
+            // Not recorded: neither a third result nor the entry it alone has.
+            env.service.setProxies(TestEnvironment::demoUser(), entries + QStringList{u"x:1"_s});
+            QCOMPARE(run(test + QStringList{u"--no-record"_s}).status, 0);
+            recorded = true;
+        }
+        env.service.clearRequests();
+        const Outcome result = run(arguments.split(u' '), {TestEnvironment::demoUser(), QString()});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.err, QString());
+        QCOMPARE(env.service.requestCount(), 0);
+        QStringList found;
+        const auto add = [&found](QStringList fields, bool median) {
+            found << (fields << (median ? u"median"_s : QString())).join(u'/');
+        };
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (arguments.contains(u"json")) {
+            for (const QJsonValue row : QJsonDocument::fromJson(result.out.toUtf8()).array()) {
+                add({row[u"entry"].toString(), QString::number(row[u"uptime"].toInt()),
+                     QString::number(row[u"results"].toInt()), row[u"last_outcome"].toString()},
+                    row[u"median_ms"].isDouble());
+                QVERIFY(qAbs(QDateTime::fromString(row[u"last_at"].toString(), Qt::ISODate)
+                                 .secsTo(now)) < 120);
+            }
+        } else if (arguments.contains(u"csv")) {
+            const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
+            for (const QString &line : lines.mid(1)) {
+                const QStringList f = line.split(u',');
+                add({f[0], f[1], f[2], f[6]}, !f[3].isEmpty());
+                QVERIFY(f[8].endsWith(u'Z'));
+            }
+        } else if (expected.isEmpty()) {
+            QVERIFY(result.out.startsWith(u"No results recorded since "_s));
+        } else {
+            static const QRegularExpression line(
+                u"^(\\S+) +(\\d+)% +(\\d+) +(-|\\d+ ms) +(?:-|\\d+ ms) +(.+?) +[-0-9]{10} [:0-9]{8}$"_s,
+                QRegularExpression::MultilineOption);
+            for (auto it = line.globalMatch(result.out); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                add({m.captured(1), m.captured(2), m.captured(3), m.captured(5)},
+                    m.captured(4) != u"-");
+            }
+        }
+        found.sort();
+        expected.sort();
+        QCOMPARE(found, expected);
     }
 
     // On a terminal, without credentials elsewhere: asked for, the password not echoed.
@@ -314,6 +398,10 @@ private:
             if (!credentials.at(i).isEmpty())
                 environment.insert(names[i], credentials.at(i));
         }
+        // A data folder, and so a result history, of each test function's own.
+        environment.insert(
+            u"XDG_DATA_HOME"_s,
+            workDir.filePath(u"data-"_s % QLatin1String(QTest::currentTestFunction())));
         process.setProcessEnvironment(environment);
         // The fixture's own config.ini, if any, must not count.
         process.setWorkingDirectory(workDir.path());
@@ -356,6 +444,7 @@ private:
 
     TestEnvironment env;
     QTemporaryDir workDir;
+    bool recorded = false;
 };
 
 QTEST_GUILESS_MAIN(TestCli)
