@@ -47,7 +47,7 @@ int CommandLineClient::start(const QStringList &arguments)
         (new TestCommand(manager, output, options.format, options.workingOnly, parallel, this))
             ->run();
     else if (command == u"history")
-        (new HistoryCommand(manager, output, options.format, options.sinceMs, options.entry, this))
+        (new HistoryCommand(manager, output, options.format, options.periodMs, options.entry, this))
             ->run();
     else if (command == u"authorized")
         (new AuthorizedCommand(manager, output, options.listEdit.first(), options.listEdit.mid(1),

@@ -32,11 +32,12 @@ const auto credentialsHelp =
     u"history needs the user name only (--user, PROXYMANAGER_USER, the file's first line or a\n"
     u"prompt) and never reads the password.\n"_s;
 
-// Results of test runs are kept in history.sqlite in the user's data folder.
 const auto historyHelp =
-    u"  history    per entry, from the results test runs recorded: uptime, number of\n"
-    u"             results, median and 95th-percentile latency, last outcome and its\n"
-    u"             time; \"~\" marks latencies estimated from hourly summaries\n\n"_s;
+    u"  history    per entry, over --since, from the results test runs (of this client\n"
+    u"             and of the desktop program) recorded in history.sqlite in the user's\n"
+    u"             data folder: uptime, number of results, median and 95th-percentile\n"
+    u"             latency, last outcome and its time; \"~\" marks latencies estimated\n"
+    u"             from hourly summaries\n\n"_s;
 
 } // namespace
 
@@ -55,7 +56,8 @@ int CommandLineOptions::parse(const QStringList &arguments)
         u"  list       the account's proxies, one entry a line\n"
         u"  myip       the address the service sees\n"
         u"  test       test every proxy of the list; one record per entry, in list order\n"
-        u"             (entry, host, port, outcome, code, ms, detail)\n"
+        u"             (entry, host, port, outcome, code, ms, detail); each result is\n"
+        u"             also recorded in the history, unless --no-record\n"
         u"  authorize  add this machine's address to the authorized list when missing;\n"
         u"             with --watch, again every interval and at once when this\n"
         u"             machine's addresses change, until SIGTERM or SIGINT\n"
@@ -105,8 +107,8 @@ int CommandLineOptions::parse(const QStringList &arguments)
         u"state"_s, u"--replace-previous: file remembering the added addresses."_s, u"FILE"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"authorized remove: do not ask."_s);
     parser.addOptions({helpOption, configOption, apiOption, pingOption, credentialsOption,
-                       parallelOption, timeoutOption, formatOption, workingOption, watchOption,
-                       intervalOption, replaceOption, stateOption, yesOption, noRecordOption,
+                       parallelOption, timeoutOption, formatOption, workingOption, noRecordOption,
+                       watchOption, intervalOption, replaceOption, stateOption, yesOption,
                        sinceOption, entryOption, userOption});
     parser.addPositionalArgument(u"command"_s,
                                  u"list, myip, test, authorize, authorized or history"_s);
@@ -181,12 +183,9 @@ int CommandLineOptions::parse(const QStringList &arguments)
             return usage(u"--interval must be a number of seconds from 0.1 to 86400"_s);
         intervalMs = int(seconds * 1000);
     }
-    const auto valueIfSet = [&parser](const QCommandLineOption &option) {
-        return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
-    };
     if (parser.isSet(sinceOption)) {
-        sinceMs = durationMs(parser.value(sinceOption));
-        if (sinceMs < 0)
+        periodMs = durationMs(parser.value(sinceOption));
+        if (periodMs < 0)
             return usage(u"--since must be a number with s, m, h, d or w, such as 30m or 7d, "
                          u"at most 366d"_s);
     }
@@ -196,6 +195,9 @@ int CommandLineOptions::parse(const QStringList &arguments)
         (parser.isSet(userOption) && user.isEmpty()))
         return usage(u"--entry and --user need a value"_s);
     record = !parser.isSet(noRecordOption);
+    const auto valueIfSet = [&parser](const QCommandLineOption &option) {
+        return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
+    };
     apiUrl = valueIfSet(apiOption);
     pingUrl = valueIfSet(pingOption);
     stateFile = valueIfSet(stateOption);

@@ -35,7 +35,7 @@ public:
     std::optional<QString> stateFile;
     bool yes = false;
     // history: the period back from now, one entry or every one, the user name to use.
-    qint64 sinceMs = 24 * 3600 * 1000;
+    qint64 periodMs = 24 * 3600 * 1000;
     QString entry;
     QString user;
     // test: results go to the history unless --no-record.
