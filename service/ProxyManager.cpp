@@ -4,15 +4,18 @@
 #include "Authorizer.h"
 #include "IpAddress.h"
 #include "OwnAddressRecord.h"
+#include "ProxyListAnswer.h"
 #include "ProxyTester.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
+#include "ResultHistory.h"
 #include "SafeText.h"
 #include "SavedLogin.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -20,15 +23,9 @@
 using namespace Qt::StringLiterals;
 using namespace ReplyBody;
 
-namespace {
-
-const auto noResponseText = u"ERROR: Sorry, no response from server."_s;
-
-} // namespace
-
 ProxyManager::ProxyManager()
     : QObject(nullptr), api(new ApiClient(*this)), authorizer(new Authorizer(*this, *api)),
-      tester(new ProxyTester(this)), saved(new SavedLogin(this))
+      tester(new ProxyTester(this)), saved(new SavedLogin(this)), history(new ResultHistory(this))
 {
     connect(saved, &SavedLogin::checked, this, &ProxyManager::keychainChecked);
     connect(saved, &SavedLogin::saved, this, &ProxyManager::loginSaved);
@@ -55,7 +52,13 @@ ProxyManager::ProxyManager()
     connect(authorizer, &Authorizer::authorizedListFailed, this,
             &ProxyManager::authorizedListFailed);
     connect(tester, &ProxyTester::startTestingProxy, this, &ProxyManager::startTestingProxy);
+    connect(tester, &ProxyTester::finishedTestingProxy, this, &ProxyManager::recordResult);
     connect(tester, &ProxyTester::finishedTestingProxy, this, &ProxyManager::finishedTestingProxy);
+    connect(history, &ResultHistory::recentReady, this, &ProxyManager::recentHistoryReady);
+    connect(history, &ResultHistory::timelineReady, this, &ProxyManager::timelineReady);
+    connect(history, &ResultHistory::reportReady, this, &ProxyManager::historyReportReady);
+    connect(history, &ResultHistory::cleared, this, &ProxyManager::historyCleared);
+    connect(history, &ResultHistory::problem, this, &ProxyManager::historyProblem);
     connect(tester, &ProxyTester::finishedTest, this, &ProxyManager::finishedTest);
     tickMs = 1;
     timeoutMs = 10000;
@@ -170,54 +173,15 @@ void ProxyManager::forgetSavedLogin()
 
 void ProxyManager::handleList(QNetworkReply *reply)
 {
-    const ReplyReader &body = *ReplyReader::of(reply);
-    const QString first = latin1UpToNul(body.firstLine());
-    // An "ERROR" line is a message and may echo the password; a list line is data.
-    QString refusal;
-    if (first.contains(u"ERROR")) {
-        refusal = api->mask().masked(first);
-        // A password holding "ERROR" must not turn the refusal into a list entry.
-        if (!refusal.contains(u"ERROR"))
-            refusal.prepend(u"ERROR: "_s);
-    }
+    const ProxyListAnswer answer = ProxyListAnswer::read(reply, *api);
     proxies.clear();
     // Indexes of a run still in flight point into the old list: its results count for nothing.
     tester->dropResults();
-
-    // Only a successful answer's list is counted; it was cut off at the entry past the bound.
-    if (body.hasTooManyLines()) {
-        emit finishedGetProxies({u"ERROR: The proxy list has more than "_s %
-                                 QString::number(maxProxies) % u" entries; none was loaded."_s});
-        emit listFailed(FailureKind::ServiceError, u"the list is too long"_s);
-        return;
-    }
-    const QString failure = api->failureOf(reply);
-    if (!failure.isEmpty()) {
-        const bool timedOut = ApiClient::isTimedOut(reply);
-        const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-        const bool tlsFailed = reply->error() == QNetworkReply::SslHandshakeFailedError;
-        if (!timedOut && !refusal.isEmpty()) {
-            emit finishedGetProxies({refusal});
-        } else if (timedOut || (!answered && !tlsFailed && first.isEmpty())) {
-            emit finishedGetProxies({noResponseText});
-        } else {
-            emit finishedGetProxies({u"ERROR: Could not get the proxy list: "_s % failure});
-        }
-        emit listFailed(ApiClient::failureKindOf(reply), failure);
-        return;
-    }
-    if (first.isEmpty()) {
-        emit finishedGetProxies({noResponseText});
-        emit listFailed(FailureKind::ServiceError, u"the answer is empty"_s);
-        return;
-    }
-    if (!refusal.isEmpty()) {
-        emit finishedGetProxies({refusal});
-        emit listFailed(FailureKind::ServiceError, SafeText::singleLine(refusal.trimmed()));
-        return;
-    }
-    proxies = body.lines();
-    emit finishedGetProxies(proxies);
+    if (!answer.failed)
+        proxies = answer.shown;
+    emit finishedGetProxies(answer.shown);
+    if (answer.failed)
+        emit listFailed(answer.kind, answer.reason);
 }
 
 void ProxyManager::handleMyIp(QNetworkReply *reply)
@@ -265,4 +229,72 @@ void ProxyManager::stop(bool force)
 {
     Q_UNUSED(force);
     tester->stop();
+}
+
+QString ProxyManager::defaultHistoryFile()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return folder.isEmpty() ? QString() : folder % u"/history.sqlite"_s;
+}
+
+QString ProxyManager::historyTarget() const
+{
+    return pingUrl;
+}
+
+ResultHistory *ProxyManager::historyFor(HistoryAccount *account)
+{
+    *account = {apiUrl, api->userName()};
+    history->setFile(historyFile);
+    return history;
+}
+
+void ProxyManager::recordResult(const QStringList &result)
+{
+    bool ok = false;
+    const int index = result.value(4).toInt(&ok);
+    if (!ok || index < 0 || index >= proxies.size())
+        return;
+    HistoryAccount account;
+    historyFor(&account)->record(account, historyTarget(), proxies.at(index),
+                                 result.value(2).toInt(), result.value(3).toLongLong());
+}
+
+void ProxyManager::setRecording(bool on)
+{
+    history->setRecording(on);
+}
+
+bool ProxyManager::isRecording() const
+{
+    return history->isRecording();
+}
+
+void ProxyManager::requestRecentHistory(const QStringList &entries)
+{
+    HistoryAccount account;
+    historyFor(&account)->requestRecent(account, historyTarget(), entries);
+}
+
+void ProxyManager::requestTimeline(const QString &entry)
+{
+    HistoryAccount account;
+    historyFor(&account)->requestTimeline(account, historyTarget(), entry);
+}
+
+void ProxyManager::requestHistoryReport(qint64 sinceMs, const QString &entry)
+{
+    HistoryAccount account;
+    historyFor(&account)->requestReport(account, historyTarget(), sinceMs, entry);
+}
+
+void ProxyManager::clearHistory()
+{
+    HistoryAccount account;
+    historyFor(&account)->clear(account);
+}
+
+void ProxyManager::closeHistory()
+{
+    history->close();
 }

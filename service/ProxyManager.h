@@ -10,6 +10,7 @@
 
 class ApiClient;
 class Authorizer;
+struct HistoryAccount;
 class ProxyTester;
 class ResultHistory;
 class SavedLogin;
@@ -141,6 +142,8 @@ public:
     void clearHistory();
     // Writes what is waiting and waits for it: for a program about to end.
     void closeHistory();
+    // What the results are recorded against: the page the tests fetch.
+    QString historyTarget() const;
 
     bool isTesting() const;
     // A getmyip request is still out: myIp may not be this login's answer yet.
@@ -208,6 +211,9 @@ signals:
 
 private:
     SavedLogin *keychain();
+    // The history, on the current file, and the account its records belong to.
+    ResultHistory *historyFor(HistoryAccount *account);
+    void recordResult(const QStringList &result);
     void myIpDone(FailureKind kind, const QNetworkReply *reply);
     void handleList(QNetworkReply *reply);
     void handleMyIp(QNetworkReply *reply);

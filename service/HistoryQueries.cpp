@@ -1,0 +1,212 @@
+#include "HistoryQueries.h"
+
+#include "LatencyBuckets.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Counts = std::array<qint64, 6>;
+
+// Up among Up, Access Denied, Timeout and Error: the user's own line being down, or an
+// entry that is no proxy at all, says nothing about the proxy.
+int uptimeOf(const Counts &counts)
+{
+    const qint64 counted = counts[0] + counts[1] + counts[2] + counts[3];
+    return counted == 0 ? -1 : int(counts[0] * 100 / counted);
+}
+
+void bind(QSqlQuery &query, const QVariantList &values)
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+}
+
+QSqlQuery prepared(const QSqlDatabase &db, const QString &statement, const QVariantList &values)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(statement);
+    bind(query, values);
+    return query;
+}
+
+bool failed(const QSqlQuery &query, QString *error)
+{
+    *error = query.lastError().text();
+    return true;
+}
+
+// Results of each code since then.
+bool countRaw(const QSqlDatabase &db, qint64 entry, qint64 target, qint64 sinceMs, Counts *counts,
+              QString *error)
+{
+    QSqlQuery query = prepared(db,
+                               u"SELECT code, COUNT(*) FROM result WHERE entry = ? AND target = ? "
+                               u"AND at >= ? GROUP BY code"_s,
+                               {entry, target, sinceMs});
+    if (!query.exec())
+        return !failed(query, error);
+    while (query.next()) {
+        const int code = query.value(0).toInt();
+        if (code >= 0 && code < 6)
+            (*counts)[code] += query.value(1).toLongLong();
+    }
+    return true;
+}
+
+QString hourlySums()
+{
+    QStringList sums;
+    for (int code = 0; code < 6; ++code)
+        sums << u"SUM(c%1)"_s.arg(code);
+    for (int bucket = 0; bucket < LatencyBuckets::count; ++bucket)
+        sums << u"SUM(b%1)"_s.arg(bucket);
+    return sums.join(u", "_s);
+}
+
+} // namespace
+
+QList<RecentHistory> HistoryQueries::recent(const QList<qint64> &entries, qint64 target,
+                                            qint64 nowMs, QString *error) const
+{
+    QList<RecentHistory> answers(entries.size());
+    QSqlQuery last = prepared(db,
+                              u"SELECT code FROM result WHERE entry = ? AND target = ? "
+                              u"ORDER BY at DESC LIMIT %1"_s.arg(RecentHistory::maxRecent),
+                              {});
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries.at(i) == 0)
+            continue;
+        Counts counts{};
+        if (!countRaw(db, entries.at(i), target, nowMs - dayMs, &counts, error))
+            return {};
+        answers[i].uptimePercent = uptimeOf(counts);
+        bind(last, {entries.at(i), target});
+        if (!last.exec())
+            return failed(last, error), QList<RecentHistory>();
+        QByteArray codes;
+        while (last.next())
+            codes.prepend(char(last.value(0).toInt()));
+        answers[i].recent = codes;
+    }
+    return answers;
+}
+
+EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs,
+                                       QString *error) const
+{
+    EntryTimeline timeline;
+    const qint64 monthAgo = nowMs - 30 * dayMs;
+    QSqlQuery points = prepared(db,
+                                u"SELECT at, code, latency FROM result WHERE entry = ? AND "
+                                u"target = ? AND at >= ? ORDER BY at"_s,
+                                {entry, target, monthAgo});
+    if (!points.exec())
+        return failed(points, error), EntryTimeline();
+    Counts day{}, week{}, month{};
+    while (points.next()) {
+        const HistoryPoint point{points.value(0).toLongLong(), qint8(points.value(1).toInt()),
+                                 points.value(2).toInt()};
+        if (point.code < 0 || point.code > 5)
+            continue;
+        timeline.points.append(point);
+        ++month[point.code];
+        if (point.atMs >= nowMs - 7 * dayMs)
+            ++week[point.code];
+        if (point.atMs >= nowMs - dayMs)
+            ++day[point.code];
+    }
+    // Every hour is counted as it is written; only those before the kept results add to them.
+    const qint64 firstKept = timeline.points.isEmpty() ? nowMs : timeline.points.first().atMs;
+    QSqlQuery hours = prepared(db,
+                               u"SELECT hour, "_s % hourlySums() %
+                                   u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? "
+                                   u"AND hour < ? GROUP BY hour ORDER BY hour"_s,
+                               {entry, target, monthAgo / hourMs, firstKept / hourMs});
+    if (!hours.exec())
+        return failed(hours, error), EntryTimeline();
+    while (hours.next()) {
+        HistoryHour hour;
+        hour.startMs = hours.value(0).toLongLong() * hourMs;
+        LatencyBuckets::Counts buckets{};
+        for (int code = 0; code < 6; ++code) {
+            hour.counts[code] = hours.value(1 + code).toInt();
+            month[code] += hour.counts[code];
+            if (hour.startMs >= nowMs - 7 * dayMs)
+                week[code] += hour.counts[code];
+        }
+        for (int bucket = 0; bucket < LatencyBuckets::count; ++bucket)
+            buckets[bucket] = hours.value(7 + bucket).toLongLong();
+        hour.medianMs = LatencyBuckets::estimate(buckets, 0.5);
+        timeline.hours.append(hour);
+    }
+    timeline.uptime24h = uptimeOf(day);
+    timeline.uptime7d = uptimeOf(week);
+    timeline.uptime30d = uptimeOf(month);
+    return timeline;
+}
+
+EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, qint64 nowMs,
+                                   QString *error) const
+{
+    EntryReport report;
+    QSqlQuery last = prepared(db,
+                              u"SELECT at, code FROM result WHERE entry = ? AND target = ? "
+                              u"AND at >= ? ORDER BY at DESC LIMIT 1"_s,
+                              {entry, target, sinceMs});
+    if (!last.exec())
+        return failed(last, error), EntryReport();
+    if (last.next()) {
+        report.lastAtMs = last.value(0).toLongLong();
+        report.lastCode = last.value(1).toInt();
+    }
+    Counts counts{};
+    // Past the kept results only the hourly counts know the period: its figures are estimates.
+    if (sinceMs < nowMs - rawRetentionMs) {
+        report.estimated = true;
+        QSqlQuery sums =
+            prepared(db,
+                     u"SELECT "_s % hourlySums() %
+                         u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ?"_s,
+                     {entry, target, sinceMs / hourMs});
+        if (!sums.exec() || !sums.next())
+            return failed(sums, error), EntryReport();
+        LatencyBuckets::Counts buckets{};
+        for (int code = 0; code < 6; ++code)
+            counts[code] = sums.value(code).toLongLong();
+        for (int bucket = 0; bucket < LatencyBuckets::count; ++bucket)
+            buckets[bucket] = sums.value(6 + bucket).toLongLong();
+        report.medianMs = LatencyBuckets::estimate(buckets, 0.5);
+        report.p95Ms = LatencyBuckets::estimate(buckets, 0.95);
+    } else {
+        if (!countRaw(db, entry, target, sinceMs, &counts, error))
+            return {};
+        // Two ranks of the sorted Up latencies, sorted by SQLite rather than carried here.
+        QSqlQuery rank = prepared(db,
+                                  u"SELECT latency FROM result WHERE entry = ? AND target = ? AND "
+                                  u"at >= ? AND code = 0 ORDER BY latency LIMIT 1 OFFSET ?"_s,
+                                  {});
+        for (const auto &[quantile, figure] :
+             {std::pair{0.5, &report.medianMs}, std::pair{0.95, &report.p95Ms}}) {
+            if (counts[0] == 0)
+                break;
+            bind(rank,
+                 {entry, target, sinceMs, LatencyBuckets::nearestRank(counts[0], quantile) - 1});
+            if (!rank.exec())
+                return failed(rank, error), EntryReport();
+            if (rank.next())
+                *figure = rank.value(0).toInt();
+        }
+    }
+    for (const qint64 count : counts)
+        report.results += int(count);
+    report.uptimePercent = uptimeOf(counts);
+    return report;
+}
