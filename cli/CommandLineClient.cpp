@@ -74,19 +74,21 @@ int CommandLineClient::prepare(const QStringList &arguments)
     if (options.timeoutMs > 0)
         manager.timeoutMs = options.timeoutMs;
     const bool testing = options.command == u"test";
+    const bool history = options.command == u"history";
+    // Results are kept per ping page, so history needs one too.
+    const bool pinging = testing || history;
     manager.apiUrl = options.apiUrl.value_or(config.apiUrl);
     manager.pingUrl = options.pingUrl.value_or(config.pingUrl);
     if (manager.apiUrl.isEmpty())
         return usage(u"no API address: set API_URL in the configuration, or use --api-url"_s);
     if (!isServiceUrl(manager.apiUrl))
         return usage(u"the API address is not an http or https URL"_s);
-    if (testing && manager.pingUrl.isEmpty())
+    if (pinging && manager.pingUrl.isEmpty())
         return usage(u"no ping page: set PING_URL in the configuration, or use --ping-url"_s);
-    if (testing && !isServiceUrl(manager.pingUrl))
+    if (pinging && !isServiceUrl(manager.pingUrl))
         return usage(u"the ping page's address is not an http or https URL"_s);
 
     // The history's account is the API address and the user name: no password needed.
-    const bool history = options.command == u"history";
     const Credentials credentials =
         history ? Credentials::userOnly(options.user, options.credentialsFile)
                 : Credentials::obtain(options.credentialsFile);
@@ -96,7 +98,7 @@ int CommandLineClient::prepare(const QStringList &arguments)
     }
     output.setCredentials(credentials.user, credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
-    if (testing || history) {
+    if (pinging) {
         manager.historyFile = ProxyManager::defaultHistoryFile();
         manager.setRecording(options.record);
     }
