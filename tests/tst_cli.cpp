@@ -2,7 +2,9 @@
 #include "TestEnvironment.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -48,9 +50,10 @@ private slots:
         QTest::addColumn<int>("setRequests"); // setauthips requests the service received
         // Setup: "fail COMMAND": the service answers it with HTTP 500; "empty once": the list is
         // read as empty the first time only; "nothing works": no entry of the list works; "env",
-        // "user only", "file", "shared file", "none": where the credentials come from, those of
-        // an account with odd characters in both; "echo": those from the environment, echoed by
-        // the service's refusal.
+        // "user only", "file", "user file" (no password), "shared file", "none": where the
+        // credentials come from, those of an account with odd characters in both; "echo": those
+        // from the environment, echoed by the service's refusal; "not a database": the history
+        // file is none.
         const auto row = [](const char *name, const QString &arguments, const QString &setup,
                             int status, const QString &out, const QString &err = {},
                             int setRequests = 0) {
@@ -92,6 +95,10 @@ private slots:
         const QString header =
             u"entry,uptime,results,median_ms,p95_ms,estimated,last_outcome,last_code,last_at\n"_s;
         row("history, the user name alone", u"history --format csv"_s, u"user only"_s, 0, header);
+        row("history, a user name file", u"history --format csv"_s, u"user file"_s, 0, header);
+        row("test, a user name file", u"test"_s, u"user file"_s, 2, {},
+            u"password on its second"_s);
+        row("history, not a database", u"history"_s, u"not a database"_s, 6, {}, u"no history: "_s);
         row("history since 2w", u"history --since 2w --format json"_s, u"env"_s, 0, u"[\n]\n"_s);
         row("history since 366d", u"history --since 366d --format csv"_s, u"env"_s, 0, header);
         for (const char *since : {"24", "0m", "-5m", "5M", "367d", "1h30m"})
@@ -134,14 +141,23 @@ private slots:
         if (setup.endsWith(u"file")) {
             QFile file(workDir.filePath(u"credentials"_s));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write((user % u'\n' % password % u'\n').toUtf8());
+            file.write(
+                (user % u'\n' % (setup == u"user file" ? QString() : password % u'\n')).toUtf8());
             file.close();
             QVERIFY(file.setPermissions(
                 QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                (setup == u"file" ? QFileDevice::Permissions() : QFileDevice::ReadOther)));
+                (setup == u"shared file" ? QFileDevice::ReadOther : QFileDevice::Permissions())));
             argv << u"--credentials"_s << file.fileName();
         }
+        QFile history(
+            workDir.filePath(u"data-commands/ProxyManager/ProxyManager/history.sqlite"_s));
+        if (setup == u"not a database") {
+            QVERIFY(QDir().mkpath(QFileInfo(history).path()) && history.open(QIODevice::WriteOnly));
+            history.write(QByteArray(8192, 'x'));
+            history.close();
+        }
         const Outcome result = run(argv, credentials);
+        history.remove();
         QCOMPARE(result.status, status);
         QCOMPARE(result.out, out);
         QVERIFY2(result.err.contains(err), qPrintable(result.err));
