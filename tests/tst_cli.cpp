@@ -286,8 +286,8 @@ private slots:
             const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
             for (const QString &line : lines.mid(1)) {
                 const QStringList f = line.split(u',');
-                add({f[0], f[1], f[2], f[6]}, !f[3].isEmpty());
-                QVERIFY(f[8].endsWith(u'Z'));
+                add({f.value(0), f.value(1), f.value(2), f.value(6)}, !f.value(3).isEmpty());
+                QVERIFY(f.value(8).endsWith(u'Z'));
             }
         } else if (expected.isEmpty()) {
             QVERIFY(result.out.startsWith(u"No results recorded since "_s));
