@@ -70,7 +70,8 @@ QString HistoryReport::text(const QList<EntryReport> &report, qint64 sinceMs)
     }
     QString out = TestReport::aligned(rows);
     if (anyEstimated)
-        out += u"~ estimated from the hourly summaries kept of older results\n"_s;
+        out += u"~ estimated from hourly summaries: the period reaches back past the 14 days of "
+               u"results kept one by one\n"_s;
     return out;
 }
 

@@ -244,6 +244,9 @@ private slots:
         QTest::newRow("text") << u"history"_s << all;
         QTest::newRow("csv") << u"history --format csv"_s << all;
         QTest::newRow("json") << u"history --format json --since 1h"_s << all;
+        // Past the results kept one by one: latencies from the hourly summaries, estimates.
+        QTest::newRow("text, 30 days") << u"history --since 30d"_s << all;
+        QTest::newRow("json, 30 days") << u"history --format json --since 30d"_s << all;
         QTest::newRow("one entry")
             << u"history --format csv --entry "_s + env.allowingEntry() << QStringList{up};
         QTest::newRow("another account") << u"history --user other"_s << QStringList{};
@@ -279,6 +282,7 @@ private slots:
                 add({row[u"entry"].toString(), QString::number(row[u"uptime"].toInt()),
                      QString::number(row[u"results"].toInt()), row[u"last_outcome"].toString()},
                     row[u"median_ms"].isDouble());
+                QCOMPARE(row[u"estimated"].toBool(), arguments.endsWith(u"30d"));
                 QVERIFY(qAbs(QDateTime::fromString(row[u"last_at"].toString(), Qt::ISODate)
                                  .secsTo(now)) < 120);
             }
@@ -293,8 +297,9 @@ private slots:
             QVERIFY(result.out.startsWith(u"No results recorded since "_s));
         } else {
             static const QRegularExpression line(
-                u"^(\\S+) +(\\d+)% +(\\d+) +(-|\\d+ ms) +(?:-|\\d+ ms) +(.+?) +[-0-9]{10} [:0-9]{8}$"_s,
+                u"^(\\S+) +(\\d+)% +(\\d+) +(-|~?\\d+ ms) +(?:-|~?\\d+ ms) +(.+?) +[-0-9]{10} [:0-9]{8}$"_s,
                 QRegularExpression::MultilineOption);
+            QCOMPARE(result.out.contains(u"\n~ estimated"_s), arguments.endsWith(u"30d"));
             for (auto it = line.globalMatch(result.out); it.hasNext();) {
                 const QRegularExpressionMatch m = it.next();
                 add({m.captured(1), m.captured(2), m.captured(3), m.captured(5)},
