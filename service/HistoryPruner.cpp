@@ -43,20 +43,24 @@ bool HistoryPruner::pruneEntries(qint64 nowMs, QString *error)
     const qint64 hourMs = HistoryQueries::hourMs;
     const qint64 rawCut = (nowMs - HistoryQueries::rawRetentionMs) / hourMs * hourMs;
     const qint64 hourCut = (nowMs - summaryRetentionMs) / hourMs;
+    const qint64 dayCut = hourCut / 24;
     QSqlQuery raw(db);
     QSqlQuery hours(db);
+    QSqlQuery days(db);
     const bool ok = query.exec(u"BEGIN IMMEDIATE"_s) &&
                     raw.prepare(u"DELETE FROM result WHERE entry = ? AND at < ?"_s) &&
-                    hours.prepare(u"DELETE FROM hourly WHERE entry = ? AND hour < ?"_s);
+                    hours.prepare(u"DELETE FROM hourly WHERE entry = ? AND hour < ?"_s) &&
+                    days.prepare(u"DELETE FROM daily WHERE entry = ? AND day < ?"_s);
     for (int i = 0; ok && i < ids.size(); ++i) {
-        raw.bindValue(0, ids.at(i));
-        raw.bindValue(1, rawCut);
-        hours.bindValue(0, ids.at(i));
-        hours.bindValue(1, hourCut);
-        if (!raw.exec() || !hours.exec()) {
-            *error = (raw.lastError().isValid() ? raw : hours).lastError().text();
-            query.exec(u"ROLLBACK"_s);
-            return false;
+        for (auto &[statement, cut] :
+             {std::pair{&raw, rawCut}, std::pair{&hours, hourCut}, std::pair{&days, dayCut}}) {
+            statement->bindValue(0, ids.at(i));
+            statement->bindValue(1, cut);
+            if (!statement->exec()) {
+                *error = statement->lastError().text();
+                query.exec(u"ROLLBACK"_s);
+                return false;
+            }
         }
     }
     if (!ok || !query.exec(u"COMMIT"_s)) {

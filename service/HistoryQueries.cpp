@@ -61,14 +61,15 @@ bool countRaw(const QSqlDatabase &db, qint64 entry, qint64 target, qint64 sinceM
     return true;
 }
 
-QString hourlySums()
+// The count columns of a summary row, each in form, e.g. "SUM(%1)".
+QString summaryColumns(const QString &form = u"%1"_s)
 {
-    QStringList sums;
+    QStringList columns;
     for (int code = 0; code < 6; ++code)
-        sums << u"SUM(c%1)"_s.arg(code);
+        columns << form.arg(u"c%1"_s.arg(code));
     for (int bucket = 0; bucket < LatencyBuckets::count; ++bucket)
-        sums << u"SUM(b%1)"_s.arg(bucket);
-    return sums.join(u", "_s);
+        columns << form.arg(u"b%1"_s.arg(bucket));
+    return columns.join(u", "_s);
 }
 
 } // namespace
@@ -126,7 +127,7 @@ EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs
     // Every hour is counted as it is written; only those before the kept results add to them.
     const qint64 firstKept = timeline.points.isEmpty() ? nowMs : timeline.points.first().atMs;
     QSqlQuery hours = prepared(db,
-                               u"SELECT hour, "_s % hourlySums() %
+                               u"SELECT hour, "_s % summaryColumns(u"SUM(%1)"_s) %
                                    u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? "
                                    u"AND hour < ? GROUP BY hour ORDER BY hour"_s,
                                {entry, target, monthAgo / hourMs, firstKept / hourMs});
@@ -168,14 +169,18 @@ EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, 
         report.lastCode = last.value(1).toInt();
     }
     Counts counts{};
-    // Past the kept results only the hourly counts know the period: its figures are estimates.
+    // Past the kept results only the summaries know the period: its figures are estimates. The
+    // whole days come from the daily rows, the hours before the first of them from the hourly.
     if (sinceMs < nowMs - rawRetentionMs) {
         report.estimated = true;
-        QSqlQuery sums =
-            prepared(db,
-                     u"SELECT "_s % hourlySums() %
-                         u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ?"_s,
-                     {entry, target, sinceMs / hourMs});
+        const qint64 firstDay = (sinceMs + dayMs - 1) / dayMs;
+        QSqlQuery sums = prepared(
+            db,
+            u"SELECT "_s % summaryColumns(u"SUM(%1)"_s) % u" FROM (SELECT "_s % summaryColumns() %
+                u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? AND hour < ? "
+                u"UNION ALL SELECT "_s %
+                summaryColumns() % u" FROM daily WHERE entry = ? AND target = ? AND day >= ?)"_s,
+            {entry, target, sinceMs / hourMs, firstDay * 24, entry, target, firstDay});
         if (!sums.exec() || !sums.next())
             return failed(sums, error), EntryReport();
         LatencyBuckets::Counts buckets{};

@@ -21,16 +21,17 @@ bool run(QSqlDatabase &db, const QString &statement, QString *error)
     return false;
 }
 
-QString hourlyTable()
+// Counts per outcome and latency bucket, a row per entry, target and hour (or day).
+QString summaryTable(const QString &name, const QString &period)
 {
     QStringList columns{u"entry INTEGER NOT NULL"_s, u"target INTEGER NOT NULL"_s,
-                        u"hour INTEGER NOT NULL"_s};
+                        period % u" INTEGER NOT NULL"_s};
     for (int code = 0; code < 6; ++code)
         columns << u"c%1 INTEGER NOT NULL DEFAULT 0"_s.arg(code);
     for (int bucket = 0; bucket < LatencyBuckets::count; ++bucket)
         columns << u"b%1 INTEGER NOT NULL DEFAULT 0"_s.arg(bucket);
-    columns << u"PRIMARY KEY(entry, target, hour)"_s;
-    return u"CREATE TABLE hourly("_s % columns.join(u", "_s) % u") WITHOUT ROWID"_s;
+    columns << u"PRIMARY KEY(entry, target, "_s % period % u')';
+    return u"CREATE TABLE "_s % name % u'(' % columns.join(u", "_s) % u") WITHOUT ROWID"_s;
 }
 
 } // namespace
@@ -70,7 +71,8 @@ bool HistorySchema::prepare(QSqlDatabase &db, QString *error)
         u"CREATE TABLE result(entry INTEGER NOT NULL, target INTEGER NOT NULL, "
         u"at INTEGER NOT NULL, code INTEGER NOT NULL, latency INTEGER NOT NULL, "
         u"PRIMARY KEY(entry, target, at)) WITHOUT ROWID"_s,
-        hourlyTable(),
+        summaryTable(u"hourly"_s, u"hour"_s),
+        summaryTable(u"daily"_s, u"day"_s),
         u"PRAGMA user_version=%1"_s.arg(version)};
     for (const QString &statement : statements) {
         if (!run(db, statement, error)) {

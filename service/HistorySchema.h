@@ -9,7 +9,9 @@ class QSqlDatabase;
 //   target   the page a test fetched
 //   entry    an account's list entry, by its text
 //   result   every result of the last days, keyed by entry, target and time
-//   hourly   older results as counts per outcome and latency bucket, an hour a row
+//   hourly   every result also as counts per outcome and latency bucket, an hour a row, which
+//            outlive the results
+//   daily    the same a day a row, so that a month is read in few rows
 namespace HistorySchema {
 
 // Known to this program; a database of a later one is left alone.

@@ -41,7 +41,7 @@ HistoryWriter::HistoryWriter(const QString &file, const QString &options,
 HistoryWriter::~HistoryWriter()
 {
     insertResult.reset();
-    hourlyStatements.clear();
+    summaryStatements.clear();
     pruner.reset();
     keys.reset();
     db = QSqlDatabase();
@@ -68,12 +68,12 @@ bool HistoryWriter::usable()
     db.setConnectOptions(connectOptions);
     if (!db.open())
         return fail(u"open"_s, db.lastError().text());
-    for (const QString &pragma : pragmas)
-        if (QSqlQuery query(db); !query.exec(pragma))
-            return fail(u"open"_s, query.lastError().text());
     QString error;
     if (!HistorySchema::prepare(db, &error))
         return fail(u"open"_s, error);
+    for (const QString &pragma : pragmas)
+        if (QSqlQuery query(db); !query.exec(pragma))
+            return fail(u"open"_s, query.lastError().text());
     keys = std::make_unique<HistoryKeys>(db);
     pruner = std::make_unique<HistoryPruner>(db);
     insertResult = std::make_unique<QSqlQuery>(db);
@@ -144,23 +144,27 @@ bool HistoryWriter::writeOne(const RecordedResult &result, QString *error)
         if (insertResult->numRowsAffected() > 0)
             break;
     }
-    QSqlQuery &hourly = hourlyStatement(result.code, latency);
-    hourly.bindValue(0, entry);
-    hourly.bindValue(1, target);
-    hourly.bindValue(2, result.atMs / HistoryQueries::hourMs);
-    if (!hourly.exec()) {
-        *error = hourly.lastError().text();
-        return false;
+    // The hour's and the day's counts.
+    for (const qint64 period : {HistoryQueries::hourMs, HistoryQueries::dayMs}) {
+        QSqlQuery &summary =
+            summaryStatement(period == HistoryQueries::dayMs, result.code, latency);
+        summary.bindValue(0, entry);
+        summary.bindValue(1, target);
+        summary.bindValue(2, result.atMs / period);
+        if (!summary.exec()) {
+            *error = summary.lastError().text();
+            return false;
+        }
     }
     return true;
 }
 
-// An hour's row gains one in its outcome's column and, for Up, in its latency bucket.
-QSqlQuery &HistoryWriter::hourlyStatement(int code, qint64 latencyMs)
+// An hour's or a day's row gains one in its outcome's column and, for Up, in its latency bucket.
+QSqlQuery &HistoryWriter::summaryStatement(bool daily, int code, qint64 latencyMs)
 {
     const int bucket = code == 0 ? LatencyBuckets::bucketOf(latencyMs) : -1;
-    const int key = code * 100 + bucket;
-    auto &statement = hourlyStatements[key];
+    const int key = int(daily) * 10000 + code * 100 + bucket;
+    auto &statement = summaryStatements[key];
     if (!statement) {
         statement = std::make_shared<QSqlQuery>(db);
         QString columns = u"c%1"_s.arg(code);
@@ -169,9 +173,12 @@ QSqlQuery &HistoryWriter::hourlyStatement(int code, qint64 latencyMs)
             columns += u", b%1"_s.arg(bucket);
             update += u", b%1 = b%1 + 1"_s.arg(bucket);
         }
-        statement->prepare(u"INSERT INTO hourly(entry, target, hour, "_s % columns %
+        const QString table =
+            daily ? u"daily(entry, target, day"_s : u"hourly(entry, target, hour"_s;
+        const QString key = daily ? u"(entry, target, day)"_s : u"(entry, target, hour)"_s;
+        statement->prepare(u"INSERT INTO "_s % table % u", "_s % columns %
                            u") VALUES (?, ?, ?, 1"_s % (bucket >= 0 ? u", 1"_s : QString()) %
-                           u") ON CONFLICT(entry, target, hour) DO UPDATE SET "_s % update);
+                           u") ON CONFLICT"_s % key % u" DO UPDATE SET "_s % update);
     }
     return *statement;
 }
@@ -257,7 +264,7 @@ void HistoryWriter::clear(const HistoryAccount &account)
     // Entry ids stay: another process may hold them, and a result of it still belongs here.
     QSqlQuery query(db);
     bool ok = query.exec(u"BEGIN IMMEDIATE"_s);
-    for (const QString &table : {u"result"_s, u"hourly"_s}) {
+    for (const QString &table : {u"result"_s, u"hourly"_s, u"daily"_s}) {
         ok = ok && query.prepare(u"DELETE FROM "_s % table %
                                  u" WHERE entry IN (SELECT id FROM entry WHERE account = ?)"_s);
         query.bindValue(0, accountId);

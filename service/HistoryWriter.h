@@ -40,8 +40,8 @@ class HistoryWriter : public QObject
     Q_OBJECT
 
 public:
-    // options: more of Qt's SQLite connection options; pragmas: statements run right after
-    // opening (tests use both to make a database read-only or small).
+    // options: more of Qt's SQLite connection options; pragmas: statements run once the
+    // tables are there (tests use both to make a database read-only or small).
     HistoryWriter(const QString &file, const QString &options, const QStringList &pragmas);
     ~HistoryWriter() override;
 
@@ -64,7 +64,7 @@ private:
     bool usable();
     bool fail(const QString &what, const QString &reason);
     bool writeOne(const RecordedResult &result, QString *error);
-    QSqlQuery &hourlyStatement(int code, qint64 latencyMs);
+    QSqlQuery &summaryStatement(bool daily, int code, qint64 latencyMs);
     void pruneStep();
 
     const QString file;
@@ -75,7 +75,7 @@ private:
     std::unique_ptr<HistoryKeys> keys;
     std::unique_ptr<HistoryPruner> pruner;
     std::unique_ptr<QSqlQuery> insertResult;
-    QHash<int, std::shared_ptr<QSqlQuery>> hourlyStatements;
+    QHash<int, std::shared_ptr<QSqlQuery>> summaryStatements;
     QTimer *pruneTimer = nullptr;
     bool opened = false;
     bool broken = false;
