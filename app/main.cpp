@@ -34,6 +34,9 @@ int main(int argc, char **argv)
     login.proxyManager = manager;
     window.proxyManager = manager;
     login.quietStart = options.tray;
+    manager->historyFile = ProxyManager::defaultHistoryFile();
+    // The results still waiting for the disk are written before the process ends.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, manager, &ProxyManager::closeHistory);
 
     AppConfig::load().applyTo(manager, &login, &window);
     return QApplication::exec();

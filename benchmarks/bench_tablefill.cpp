@@ -205,9 +205,8 @@ int measure(int entries)
     quality(QString::number(entries) % u" results arriving"_s,
             blockOf([&] { feed.start(); }, [&] { return delivered == entries; }));
     auto *header = table->horizontalHeader();
-    const QString names[] = {u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s};
-    for (int column = 0; column < 4; ++column)
-        quality(u"sort by "_s % names[column],
+    for (int column = 0; column < table->model()->columnCount(); ++column)
+        quality(u"sort by "_s % table->model()->headerData(column, Qt::Horizontal).toString(),
                 blockOf([&] { emit header->sectionClicked(column); }, [] { return true; }));
     auto *onlyWorking = window.findChild<QAction *>(u"actionShowOnlyWorking"_s);
     quality(u"filter on"_s, blockOf([&] { onlyWorking->trigger(); }, [] { return true; }));

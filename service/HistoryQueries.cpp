@@ -12,52 +12,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Counts = std::array<qint64, 6>;
-
 // Up among Up, Access Denied, Timeout and Error: the user's own line being down, or an
 // entry that is no proxy at all, says nothing about the proxy.
-int uptimeOf(const Counts &counts)
+int uptimeOf(const std::array<qint64, 6> &counts)
 {
     const qint64 counted = counts[0] + counts[1] + counts[2] + counts[3];
     return counted == 0 ? -1 : int(counts[0] * 100 / counted);
 }
 
-void bind(QSqlQuery &query, const QVariantList &values)
-{
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-}
-
-QSqlQuery prepared(const QSqlDatabase &db, const QString &statement, const QVariantList &values)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(statement);
-    bind(query, values);
-    return query;
-}
-
 bool failed(const QSqlQuery &query, QString *error)
 {
     *error = query.lastError().text();
-    return true;
-}
-
-// Results of each code since then.
-bool countRaw(const QSqlDatabase &db, qint64 entry, qint64 target, qint64 sinceMs, Counts *counts,
-              QString *error)
-{
-    QSqlQuery query = prepared(db,
-                               u"SELECT code, COUNT(*) FROM result WHERE entry = ? AND target = ? "
-                               u"AND at >= ? GROUP BY code"_s,
-                               {entry, target, sinceMs});
-    if (!query.exec())
-        return !failed(query, error);
-    while (query.next()) {
-        const int code = query.value(0).toInt();
-        if (code >= 0 && code < 6)
-            (*counts)[code] += query.value(1).toLongLong();
-    }
     return true;
 }
 
@@ -74,22 +39,51 @@ QString summaryColumns(const QString &form = u"%1"_s)
 
 } // namespace
 
+QSqlQuery &HistoryQueries::prepared(const QString &statement, const QVariantList &values) const
+{
+    auto &query = statements[statement];
+    if (!query) {
+        query = std::make_shared<QSqlQuery>(db);
+        query->setForwardOnly(true);
+        query->prepare(statement);
+    }
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    return *query;
+}
+
+// Results of each code since then, in one row: grouping would sort them first.
+bool HistoryQueries::countRaw(qint64 entry, qint64 target, qint64 sinceMs, Counts *counts,
+                              QString *error) const
+{
+    QSqlQuery &query = prepared(u"SELECT SUM(code = 0), SUM(code = 1), SUM(code = 2), "
+                                u"SUM(code = 3), SUM(code = 4), SUM(code = 5) FROM result "
+                                u"WHERE entry = ? AND target = ? AND at >= ?"_s,
+                                {entry, target, sinceMs});
+    if (!query.exec() || !query.next())
+        return !failed(query, error);
+    for (int code = 0; code < 6; ++code)
+        (*counts)[code] += query.value(code).toLongLong();
+    return true;
+}
+
 QList<RecentHistory> HistoryQueries::recent(const QList<qint64> &entries, qint64 target,
-                                            qint64 nowMs, QString *error) const
+                                            qint64 nowMs, const std::atomic<bool> *stop,
+                                            QString *error) const
 {
     QList<RecentHistory> answers(entries.size());
-    QSqlQuery last = prepared(db,
-                              u"SELECT code FROM result WHERE entry = ? AND target = ? "
-                              u"ORDER BY at DESC LIMIT %1"_s.arg(RecentHistory::maxRecent),
-                              {});
+    const QString lastResults = u"SELECT code FROM result WHERE entry = ? AND target = ? "
+                                u"ORDER BY at DESC LIMIT %1"_s.arg(RecentHistory::maxRecent);
     for (int i = 0; i < entries.size(); ++i) {
+        if (*stop)
+            return {};
         if (entries.at(i) == 0)
             continue;
         Counts counts{};
-        if (!countRaw(db, entries.at(i), target, nowMs - dayMs, &counts, error))
+        if (!countRaw(entries.at(i), target, nowMs - dayMs, &counts, error))
             return {};
         answers[i].uptimePercent = uptimeOf(counts);
-        bind(last, {entries.at(i), target});
+        QSqlQuery &last = prepared(lastResults, {entries.at(i), target});
         if (!last.exec())
             return failed(last, error), QList<RecentHistory>();
         QByteArray codes;
@@ -105,10 +99,9 @@ EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs
 {
     EntryTimeline timeline;
     const qint64 monthAgo = nowMs - 30 * dayMs;
-    QSqlQuery points = prepared(db,
-                                u"SELECT at, code, latency FROM result WHERE entry = ? AND "
-                                u"target = ? AND at >= ? ORDER BY at"_s,
-                                {entry, target, monthAgo});
+    QSqlQuery &points = prepared(u"SELECT at, code, latency FROM result WHERE entry = ? AND "
+                                 u"target = ? AND at >= ? ORDER BY at"_s,
+                                 {entry, target, monthAgo});
     if (!points.exec())
         return failed(points, error), EntryTimeline();
     Counts day{}, week{}, month{};
@@ -126,11 +119,10 @@ EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs
     }
     // Every hour is counted as it is written; only those before the kept results add to them.
     const qint64 firstKept = timeline.points.isEmpty() ? nowMs : timeline.points.first().atMs;
-    QSqlQuery hours = prepared(db,
-                               u"SELECT hour, "_s % summaryColumns(u"SUM(%1)"_s) %
-                                   u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? "
-                                   u"AND hour < ? GROUP BY hour ORDER BY hour"_s,
-                               {entry, target, monthAgo / hourMs, firstKept / hourMs});
+    QSqlQuery &hours = prepared(u"SELECT hour, "_s % summaryColumns(u"SUM(%1)"_s) %
+                                    u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? "
+                                    u"AND hour < ? GROUP BY hour ORDER BY hour"_s,
+                                {entry, target, monthAgo / hourMs, firstKept / hourMs});
     if (!hours.exec())
         return failed(hours, error), EntryTimeline();
     while (hours.next()) {
@@ -158,10 +150,9 @@ EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, 
                                    QString *error) const
 {
     EntryReport report;
-    QSqlQuery last = prepared(db,
-                              u"SELECT at, code FROM result WHERE entry = ? AND target = ? "
-                              u"AND at >= ? ORDER BY at DESC LIMIT 1"_s,
-                              {entry, target, sinceMs});
+    QSqlQuery &last = prepared(u"SELECT at, code FROM result WHERE entry = ? AND target = ? "
+                               u"AND at >= ? ORDER BY at DESC LIMIT 1"_s,
+                               {entry, target, sinceMs});
     if (!last.exec())
         return failed(last, error), EntryReport();
     if (last.next()) {
@@ -174,8 +165,7 @@ EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, 
     if (sinceMs < nowMs - rawRetentionMs) {
         report.estimated = true;
         const qint64 firstDay = (sinceMs + dayMs - 1) / dayMs;
-        QSqlQuery sums = prepared(
-            db,
+        QSqlQuery &sums = prepared(
             u"SELECT "_s % summaryColumns(u"SUM(%1)"_s) % u" FROM (SELECT "_s % summaryColumns() %
                 u" FROM hourly WHERE entry = ? AND target = ? AND hour >= ? AND hour < ? "
                 u"UNION ALL SELECT "_s %
@@ -191,19 +181,18 @@ EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, 
         report.medianMs = LatencyBuckets::estimate(buckets, 0.5);
         report.p95Ms = LatencyBuckets::estimate(buckets, 0.95);
     } else {
-        if (!countRaw(db, entry, target, sinceMs, &counts, error))
+        if (!countRaw(entry, target, sinceMs, &counts, error))
             return {};
         // Two ranks of the sorted Up latencies, sorted by SQLite rather than carried here.
-        QSqlQuery rank = prepared(db,
-                                  u"SELECT latency FROM result WHERE entry = ? AND target = ? AND "
-                                  u"at >= ? AND code = 0 ORDER BY latency LIMIT 1 OFFSET ?"_s,
-                                  {});
+        const auto rankQuery = u"SELECT latency FROM result WHERE entry = ? AND target = ? AND "
+                               u"at >= ? AND code = 0 ORDER BY latency LIMIT 1 OFFSET ?"_s;
         for (const auto &[quantile, figure] :
              {std::pair{0.5, &report.medianMs}, std::pair{0.95, &report.p95Ms}}) {
             if (counts[0] == 0)
                 break;
-            bind(rank,
-                 {entry, target, sinceMs, LatencyBuckets::nearestRank(counts[0], quantile) - 1});
+            QSqlQuery &rank =
+                prepared(rankQuery, {entry, target, sinceMs,
+                                     LatencyBuckets::nearestRank(counts[0], quantile) - 1});
             if (!rank.exec())
                 return failed(rank, error), EntryReport();
             if (rank.next())

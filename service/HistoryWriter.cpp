@@ -43,6 +43,7 @@ HistoryWriter::~HistoryWriter()
     insertResult.reset();
     summaryStatements.clear();
     pruner.reset();
+    queries.reset();
     keys.reset();
     db = QSqlDatabase();
     if (opened)
@@ -75,6 +76,7 @@ bool HistoryWriter::usable()
         if (QSqlQuery query(db); !query.exec(pragma))
             return fail(u"open"_s, query.lastError().text());
     keys = std::make_unique<HistoryKeys>(db);
+    queries = std::make_unique<HistoryQueries>(db);
     pruner = std::make_unique<HistoryPruner>(db);
     insertResult = std::make_unique<QSqlQuery>(db);
     insertResult->prepare(u"INSERT OR IGNORE INTO result(entry, target, at, code, latency) "
@@ -193,14 +195,22 @@ QList<RecentHistory> HistoryWriter::recent(const HistoryAccount &account, const 
     const qint64 targetId = keys->target(target, false, &error);
     const QHash<QString, qint64> known =
         accountId ? keys->entries(accountId, &error) : QHash<QString, qint64>();
+    // An entry listed twice is read once.
     QList<qint64> ids;
-    ids.reserve(entries.size());
+    QHash<qint64, int> place;
     for (const QString &entry : entries)
-        ids.append(known.value(entry));
-    QList<RecentHistory> answers = HistoryQueries(db).recent(ids, targetId, now(), &error);
+        if (const qint64 id = known.value(entry); id && !place.contains(id)) {
+            place.insert(id, int(ids.size()));
+            ids.append(id);
+        }
+    const QList<RecentHistory> read = queries->recent(ids, targetId, now(), &leaving, &error);
     if (!error.isEmpty())
         fail(u"read"_s, error);
-    return answers.size() == entries.size() ? answers : QList<RecentHistory>(entries.size());
+    QList<RecentHistory> answers(entries.size());
+    for (int i = 0; read.size() == ids.size() && i < entries.size(); ++i)
+        if (const auto at = place.constFind(known.value(entries.at(i))); at != place.constEnd())
+            answers[i] = read.at(*at);
+    return answers;
 }
 
 EntryTimeline HistoryWriter::timeline(const HistoryAccount &account, const QString &target,
@@ -213,7 +223,7 @@ EntryTimeline HistoryWriter::timeline(const HistoryAccount &account, const QStri
         const qint64 targetId = keys->target(target, false, &error);
         const qint64 entryId = accountId ? keys->entry(accountId, entry, false, &error) : 0;
         if (entryId && targetId)
-            timeline = HistoryQueries(db).timeline(entryId, targetId, now(), &error);
+            timeline = queries->timeline(entryId, targetId, now(), &error);
         if (!error.isEmpty())
             fail(u"read"_s, error);
     }
@@ -234,11 +244,10 @@ QList<EntryReport> HistoryWriter::report(const HistoryAccount &account, const QS
     QStringList texts = entry.isEmpty() ? ids.keys() : QStringList{entry};
     texts.sort();
     QList<EntryReport> reports;
-    const HistoryQueries queries(db);
     for (const QString &text : std::as_const(texts)) {
         if (!ids.value(text) || !targetId || !error.isEmpty())
             continue;
-        EntryReport report = queries.report(ids.value(text), targetId, sinceMs, now(), &error);
+        EntryReport report = queries->report(ids.value(text), targetId, sinceMs, now(), &error);
         report.entry = text;
         if (report.results > 0)
             reports.append(report);

@@ -7,10 +7,12 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 class HistoryKeys;
 class HistoryPruner;
+class HistoryQueries;
 class QSqlQuery;
 class QTimer;
 
@@ -54,6 +56,9 @@ public:
                               const QString &entry);
     void clear(const HistoryAccount &account);
 
+    // From any thread: reads still to come, or going on, end at once with nothing; writes go on.
+    void leave() { leaving = true; }
+
     // Between pruning passes; a pass starts soon after opening.
     int pruneIntervalMs = 3600 * 1000;
 
@@ -74,9 +79,11 @@ private:
     QSqlDatabase db;
     std::unique_ptr<HistoryKeys> keys;
     std::unique_ptr<HistoryPruner> pruner;
+    std::unique_ptr<HistoryQueries> queries;
     std::unique_ptr<QSqlQuery> insertResult;
     QHash<int, std::shared_ptr<QSqlQuery>> summaryStatements;
     QTimer *pruneTimer = nullptr;
+    std::atomic<bool> leaving{false};
     bool opened = false;
     bool broken = false;
 };

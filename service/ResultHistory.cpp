@@ -132,9 +132,11 @@ void ResultHistory::close()
         return;
     // Behind the writes still queued there: quitting at once would drop them.
     QThread *ending = thread;
-    if (writer)
+    if (writer) {
+        // Nobody waits for the answers any more; a long read would hold the program's end.
+        writer->leave();
         QMetaObject::invokeMethod(writer, [ending] { ending->quit(); });
-    else
+    } else
         ending->quit();
     thread->wait();
     delete thread;

@@ -87,7 +87,8 @@ private slots:
                                     QHeaderView::Stretch
                                 ? QString()
                                 : u" (not stretched)"_s);
-        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s}));
+        QCOMPARE(headers, (QStringList{u"Host"_s, u"Port"_s, u"Status"_s, u"Latency"_s,
+                                       u"Uptime (not stretched)"_s, u"History (not stretched)"_s}));
         QVERIFY(!table->tabKeyNavigation());
         QClipboard *clipboard = QGuiApplication::clipboard();
         client.click("bCopyProxies");
@@ -170,7 +171,7 @@ private slots:
                                                   << QStringList{u"::1|80|"_s, u"a b|8\ufffd0|"_s}
                                                   << u"[::1]:80\na b:8\ufffd0"_s << QString();
         QTest::newRow("failure") << QStringList{u"ERROR: Suspended: 2 days\r\n"_s}
-                                 << QStringList{u"ERROR: Suspended: 2 days|| spans 4x1"_s}
+                                 << QStringList{u"ERROR: Suspended: 2 days|| spans 6x1"_s}
                                  << QString()
                                  << u"Proxy list not refreshed: ERROR: Suspended: 2 days\n"_s;
     }

@@ -53,6 +53,7 @@ private slots:
                 first.child<QAction>("actionRemovePreviousAddress")->trigger();
                 first.child<QAction>("actionRetest15")->trigger();
                 first.child<QAction>("actionShowOnlyWorking")->trigger();
+                first.child<QAction>("actionKeepHistory")->trigger();
                 first.child<QSpinBox>("sbParallelTests")->setValue(9);
             }
             first.main.setGeometry(placed);
@@ -71,6 +72,8 @@ private slots:
         QCOMPARE(second.child<QAction>("actionRemovePreviousAddress")->isChecked(), change);
         QCOMPARE(second.child<QAction>("actionRetest15")->isChecked(), change);
         QCOMPARE(second.child<QAction>("actionShowOnlyWorking")->isChecked(), change);
+        QCOMPARE(second.child<QAction>("actionKeepHistory")->isChecked(), !change);
+        QCOMPARE(second.manager->isRecording(), !change);
         QCOMPARE(second.child<QSpinBox>("sbParallelTests")->value(), change ? 9 : 4);
         QCOMPARE(second.main.geometry(), expected);
         // The switched-on round and the re-tests start at once, and only when remembered.

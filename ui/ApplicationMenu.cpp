@@ -53,6 +53,15 @@ ApplicationMenu::ApplicationMenu(QMenu *menu, QAction *authorize, QAction *exit,
     menu->insertAction(exit, onlyWorking);
     menu->insertMenu(exit, retestMenu);
 
+    keepHistory = new QAction(tr("Keep result history"), this);
+    keepHistory->setObjectName(u"actionKeepHistory"_s);
+    keepHistory->setCheckable(true);
+    keepHistory->setChecked(true);
+    auto *clearHistory = new QAction(tr("Clear history..."), this);
+    clearHistory->setObjectName(u"actionClearHistory"_s);
+    connect(clearHistory, &QAction::triggered, this, &ApplicationMenu::clearHistoryChosen);
+    menu->insertActions(exit, {keepHistory, clearHistory});
+
     auto *startAtLogin = new QAction(tr("Start when I log in"), this);
     startAtLogin->setObjectName(u"actionStartAtLogin"_s);
     startAtLogin->setCheckable(true);

@@ -20,6 +20,8 @@ public:
     QMenu *trayMenu() const { return tray; }
     QAction *onlyWorkingAction() const { return onlyWorking; }
     QAction *removePreviousAction() const { return removePrevious; }
+    // "Keep result history": checkable, on until the user says otherwise.
+    QAction *keepHistoryAction() const { return keepHistory; }
     // Checks the re-test entry of that period as the user's choice would; others are ignored.
     void chooseRetestPeriod(int minutes);
 
@@ -31,6 +33,7 @@ signals:
     void problem(const QString &line);
     void forgetSavedLoginChosen();
     void authorizedAddressesChosen();
+    void clearHistoryChosen();
 
 private:
     void setStartAtLogin(QAction *action, bool on);
@@ -38,5 +41,6 @@ private:
     QMenu *tray;
     QAction *onlyWorking;
     QAction *removePrevious;
+    QAction *keepHistory;
     QActionGroup *retestGroup;
 };

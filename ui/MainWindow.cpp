@@ -4,6 +4,7 @@
 #include "ApplicationMenu.h"
 #include "AuthorizationReport.h"
 #include "AuthorizedListWindow.h"
+#include "HistoryView.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
 #include "RememberedChoices.h"
@@ -90,6 +91,7 @@ void MainWindow::initInTray()
     connect(menu, &ApplicationMenu::authorizedAddressesChosen, this,
             [this] { AuthorizedListWindow::open(proxyManager, this); });
 
+    new HistoryView(proxyManager, table, menu, log, this);
     getProxies(proxyManager->proxies);
     choices->restoreAfterLogin();
 }
@@ -97,10 +99,6 @@ void MainWindow::initInTray()
 // The address and the list are asked for together and may answer in either order.
 void MainWindow::logMyIpWhenKnown()
 {
-    if (!proxyManager->isMyIpPending()) {
-        log->appendLines(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
-        return;
-    }
     const auto logWhenKnown = [this] {
         if (proxyManager->isMyIpPending())
             return;
@@ -108,6 +106,8 @@ void MainWindow::logMyIpWhenKnown()
         disconnect(myIpFailureWait);
         log->appendLines(u"Your IP address: "_s % proxyManager->myIp % u"\n"_s);
     };
+    if (!proxyManager->isMyIpPending())
+        return logWhenKnown();
     myIpAnswerWait = connect(proxyManager, &ProxyManager::myIpAnswered, this, logWhenKnown);
     myIpFailureWait = connect(proxyManager, &ProxyManager::myIpFailed, this, logWhenKnown);
 }

@@ -1,11 +1,13 @@
 #include "ProxyTableController.h"
 
+#include "HistoryStripDelegate.h"
 #include "ProxyTableFilter.h"
 #include "ProxyTableModel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableView>
@@ -37,9 +39,39 @@ ProxyTableController::ProxyTableController(QTableView *view, QObject *parent)
     copyWorkingAction->setObjectName(u"actionCopyWorking"_s);
     connect(copyWorkingAction, &QAction::triggered, this, &ProxyTableController::copyWorking);
 
+    showHistoryAction = new QAction(tr("Show history"), this);
+    showHistoryAction->setObjectName(u"actionShowHistory"_s);
+    showHistoryAction->setEnabled(false);
+    // The row under the menu, or else the current row.
+    connect(showHistoryAction, &QAction::triggered, this, [this] {
+        const int entry =
+            menuEntry >= 0 ? menuEntry : filter->entryAt(this->view->currentIndex().row());
+        if (entry >= 0)
+            emit historyRequested(entry);
+    });
+
     view->setModel(filter);
-    for (int column = 0; column < ProxyTableModel::ColumnCount; ++column)
-        view->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+    view->setItemDelegateForColumn(ProxyTableModel::HistoryColumn, new HistoryStripDelegate(this));
+    QHeaderView *header = view->horizontalHeader();
+    for (int column = 0; column < ProxyTableModel::UptimeColumn; ++column)
+        header->setSectionResizeMode(column, QHeaderView::Stretch);
+    // Sized once from the font: measuring rows would visit a long list at every result.
+    const QFontMetrics metrics = header->fontMetrics();
+    const int padding = 2 * metrics.averageCharWidth() + 8;
+    const auto headerText = [this](int column) {
+        return model->headerData(column, Qt::Horizontal).toString();
+    };
+    header->setSectionResizeMode(ProxyTableModel::UptimeColumn, QHeaderView::Fixed);
+    header->resizeSection(
+        ProxyTableModel::UptimeColumn,
+        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::UptimeColumn)),
+                 metrics.horizontalAdvance(u"100%"_s)) +
+            padding);
+    header->setSectionResizeMode(ProxyTableModel::HistoryColumn, QHeaderView::Fixed);
+    header->resizeSection(
+        ProxyTableModel::HistoryColumn,
+        std::max(metrics.horizontalAdvance(headerText(ProxyTableModel::HistoryColumn)) + padding,
+                 HistoryStripDelegate::stripWidth()));
     // Tab would otherwise wrap around inside the table and never reach the buttons.
     view->setTabKeyNavigation(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -70,6 +102,7 @@ void ProxyTableController::showList(const QStringList &list, int defaultPort)
     forgetView();
     model->defaultPort = defaultPort;
     model->setList(list);
+    emit listShown(list);
 }
 
 void ProxyTableController::showFailure(const QString &line)
@@ -115,6 +148,22 @@ void ProxyTableController::setRunning(bool running)
     testSelectedAction->setEnabled(!running);
 }
 
+void ProxyTableController::setHistoryShown(bool shown)
+{
+    model->setHistoryShown(shown);
+    showHistoryAction->setEnabled(shown);
+}
+
+void ProxyTableController::showHistory(const QStringList &list, const QList<RecentHistory> &history)
+{
+    model->setHistory(list, history);
+}
+
+void ProxyTableController::clearHistory()
+{
+    model->clearHistory();
+}
+
 QList<int> ProxyTableController::selectedRows() const
 {
     QList<int> rows;
@@ -150,11 +199,17 @@ void ProxyTableController::sortByColumn(int column)
 
 void ProxyTableController::showMenu(const QPoint &pos)
 {
+    const QModelIndex under = view->indexAt(pos);
+    const int row = under.isValid() ? under.row() : view->currentIndex().row();
+    menuEntry = model->isFailure() ? -1 : filter->entryAt(row);
     QMenu menu(view);
     menu.addAction(testSelectedAction);
     menu.addAction(copySelectedAction);
     menu.addAction(copyWorkingAction);
+    menu.addSeparator();
+    menu.addAction(showHistoryAction);
     menu.exec(view->viewport()->mapToGlobal(pos));
+    menuEntry = -1;
 }
 
 void ProxyTableController::copySelected()

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 
+struct RecentHistory;
 class ProxyTableFilter;
 class ProxyTableModel;
 class QAction;
@@ -35,10 +36,18 @@ public:
     QList<int> entriesOfRows(const QList<int> &rows) const;
     // "Test selected" is offered only while no run is in progress.
     void setRunning(bool running);
+    // Off: the Uptime and History columns stay empty and "Show history" is not offered.
+    void setHistoryShown(bool shown);
+    // Applied only while list is still the one shown.
+    void showHistory(const QStringList &list, const QList<RecentHistory> &history);
+    void clearHistory();
 
 signals:
     // From the context menu or a double-click.
     void testRequested(const QList<int> &entries);
+    // From "Show history" in the context menu.
+    void historyRequested(int entry);
+    void listShown(const QStringList &list);
 
 private slots:
     void sortByColumn(int column);
@@ -57,6 +66,9 @@ private:
     QAction *testSelectedAction;
     QAction *copySelectedAction;
     QAction *copyWorkingAction;
+    QAction *showHistoryAction;
+    // The entry of the row the context menu was opened on.
+    int menuEntry = -1;
     int sortColumn = -1;
     Qt::SortOrder sortOrder = Qt::AscendingOrder;
     // The entry of the newest result, scrolled to once the event loop comes round.

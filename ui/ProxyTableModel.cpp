@@ -1,11 +1,12 @@
 #include "ProxyTableModel.h"
 
+#include "HistoryTypes.h"
 #include "ProxyEntry.h"
 #include "ProxyTester.h"
 #include "SafeText.h"
+#include "StatusColours.h"
 
 #include <QBrush>
-#include <QColor>
 
 #include <algorithm>
 #include <limits>
@@ -20,11 +21,12 @@ constexpr qint64 noKey = std::numeric_limits<qint64>::max();
 // Status rank of an entry without a result: after every outcome.
 constexpr qint64 untestedRank = 6;
 
+// Made once: data() is asked for every visible cell at every repaint.
 QBrush brushOf(int code)
 {
-    static const QBrush brushes[] = {QColor(255, 255, 255), QColor(0, 200, 0), QColor(220, 220, 0),
-                                     QColor(200, 0, 0),     QColor(200, 0, 0), QColor(220, 220, 0),
-                                     QColor(160, 160, 160)};
+    static const QBrush brushes[] = {
+        StatusColours::of(-1), StatusColours::of(0), StatusColours::of(1), StatusColours::of(2),
+        StatusColours::of(3),  StatusColours::of(4), StatusColours::of(5)};
     return brushes[code - ProxyTableModel::cleared];
 }
 
@@ -37,6 +39,8 @@ void ProxyTableModel::setList(const QStringList &list)
     failureText.clear();
     entries = list;
     results = QList<Result>(list.size());
+    strips = QList<ResultStrip>(list.size());
+    uptimes = QList<qint8>(list.size(), qint8(-1));
     withResult.clear();
     wholeListRun = false;
     endResetModel();
@@ -49,6 +53,8 @@ void ProxyTableModel::setFailure(const QString &line)
     failureText = line;
     entries.clear();
     results.clear();
+    strips.clear();
+    uptimes.clear();
     withResult.clear();
     wholeListRun = false;
     endResetModel();
@@ -65,6 +71,8 @@ int ProxyTableModel::setResult(int entry, int code, int port, qint64 latencyMs)
     result.code = qint8(code);
     result.port = quint16(port);
     result.latencyMs = qint32(std::clamp<qint64>(latencyMs, 0, std::numeric_limits<qint32>::max()));
+    if (historyShown)
+        strips[entry].push(code);
     const qint8 before = std::exchange(result.working, qint8(code == 0));
     emit dataChanged(index(entry, 0), index(entry, ColumnCount - 1));
     return before < 0 || before == result.working ? 0 : (result.working ? 1 : -1);
@@ -107,6 +115,40 @@ void ProxyTableModel::clearResults(const QList<int> &only)
         emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
+void ProxyTableModel::setHistoryShown(bool shown)
+{
+    if (!shown)
+        clearHistory();
+    historyShown = shown;
+}
+
+void ProxyTableModel::setHistory(const QStringList &list, const QList<RecentHistory> &history)
+{
+    if (!historyShown || failure || history.size() != entries.size() || entries.isEmpty() ||
+        list != entries)
+        return;
+    for (int entry = 0; entry < history.size(); ++entry) {
+        const RecentHistory &recent = history.at(entry);
+        ResultStrip strip;
+        for (const char code : recent.recent.right(stripLength)) {
+            if (code >= 0 && code <= 5)
+                strip.push(code);
+        }
+        strips[entry] = strip;
+        uptimes[entry] = qint8(std::clamp(recent.uptimePercent, -1, 100));
+    }
+    emit dataChanged(index(0, UptimeColumn), index(int(entries.size()) - 1, HistoryColumn));
+}
+
+void ProxyTableModel::clearHistory()
+{
+    if (failure || entries.isEmpty())
+        return;
+    strips.fill(ResultStrip());
+    uptimes.fill(-1);
+    emit dataChanged(index(0, UptimeColumn), index(int(entries.size()) - 1, HistoryColumn));
+}
+
 bool ProxyTableModel::isWorking(int entry) const
 {
     return entry >= 0 && entry < results.size() && results.at(entry).working == 1;
@@ -144,6 +186,8 @@ QString ProxyTableModel::cellText(int entry, int column) const
         return statusText(result);
     case LatencyColumn:
         return result.code == 0 ? QString::number(result.latencyMs) % u" ms"_s : QString();
+    case UptimeColumn:
+        return uptimes.at(entry) >= 0 ? QString::number(uptimes.at(entry)) % u'%' : QString();
     }
     return {};
 }
@@ -169,6 +213,10 @@ QList<int> ProxyTableModel::sortedEntries(int column, Qt::SortOrder order) const
             number = rank * 1'000'000'000'000 + (result.code == 0 ? result.latencyMs : 0);
         } else if (column == LatencyColumn && result.code == 0) {
             number = result.latencyMs;
+        } else if (column == UptimeColumn && uptimes.at(entry) >= 0) {
+            number = uptimes.at(entry);
+        } else if (column == HistoryColumn && !strips.at(entry).isEmpty()) {
+            number = strips.at(entry).failures();
         }
         keys[entry] = {number, number == noKey || column == StatusColumn ? cellText(entry, column)
                                                                          : QString()};
@@ -185,6 +233,10 @@ QList<int> ProxyTableModel::sortedEntries(int column, Qt::SortOrder order) const
     else
         std::stable_sort(sorted.begin(), sorted.end(),
                          [&less](int a, int b) { return less(b, a); });
+    // An entry without history says nothing about either end of these orders.
+    if (column == UptimeColumn || column == HistoryColumn)
+        std::stable_partition(sorted.begin(), sorted.end(),
+                              [&keys](int entry) { return keys.at(entry).number != noKey; });
     return sorted;
 }
 
@@ -206,7 +258,9 @@ QVariant ProxyTableModel::data(const QModelIndex &index, int role) const
         return role == Qt::DisplayRole && index.column() == 0 ? QVariant(failureText) : QVariant();
     if (role == Qt::DisplayRole)
         return cellText(index.row(), index.column());
-    if (role == Qt::BackgroundRole) {
+    if (role == StripRole && index.column() == HistoryColumn)
+        return strips.at(index.row()).codes();
+    if (role == Qt::BackgroundRole && index.column() != HistoryColumn) {
         const qint8 code = results.at(index.row()).code;
         if (code == notTested)
             return wholeListRun ? QVariant(brushOf(cleared)) : QVariant();
@@ -217,7 +271,8 @@ QVariant ProxyTableModel::data(const QModelIndex &index, int role) const
 
 QVariant ProxyTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const QString headers[] = {tr("Host"), tr("Port"), tr("Status"), tr("Latency")};
+    static const QString headers[] = {tr("Host"),    tr("Port"),   tr("Status"),
+                                      tr("Latency"), tr("Uptime"), tr("History")};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "ResultStrip.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QStringList>
+
+struct RecentHistory;
 
 // The proxy list and each entry's last result: row i is entry i, always. Sorting and the
 // filter live in ProxyTableFilter; results never need to know where a row is shown.
@@ -17,8 +21,13 @@ public:
         PortColumn,
         StatusColumn,
         LatencyColumn,
+        UptimeColumn,
+        HistoryColumn,
         ColumnCount
     };
+    // The History column's codes, oldest first, as a QByteArray.
+    static constexpr int StripRole = Qt::UserRole;
+    static constexpr int stripLength = ResultStrip::length;
     // Beside the tester's codes 0 to 5: a row no run has covered yet shows no colour; a row of
     // a run shows white until its result.
     static constexpr int notTested = -2;
@@ -42,6 +51,13 @@ public:
     QString entryText(int entry) const;
     // The entries in the order a sort by the column gives; ties keep the list's order.
     QList<int> sortedEntries(int column, Qt::SortOrder order) const;
+
+    // While shown, each result also goes to its entry's strip; hidden, both columns are empty.
+    void setHistoryShown(bool shown);
+    bool isHistoryShown() const { return historyShown; }
+    // One for each entry of the list, in its order; ignored unless list is the one shown.
+    void setHistory(const QStringList &list, const QList<RecentHistory> &history);
+    void clearHistory();
 
     // The port a working proxy's status leaves out.
     int defaultPort = 3128;
@@ -69,6 +85,10 @@ private:
 
     QStringList entries;
     QList<Result> results;
+    // Nine bytes an entry beside the results; uptime -1 for none.
+    QList<ResultStrip> strips;
+    QList<qint8> uptimes;
+    bool historyShown = false;
     // Entries showing a result, so that clearing never walks the whole list.
     QList<int> withResult;
     // A run over the whole list has started since the list came: every row without a result

@@ -18,6 +18,7 @@ static const auto removePreviousKey = u"choices/removePreviousAddress"_s;
 static const auto retestKey = u"choices/retestMinutes"_s;
 static const auto parallelKey = u"choices/parallelTests"_s;
 static const auto onlyWorkingKey = u"choices/showOnlyWorking"_s;
+static const auto keepHistoryKey = u"choices/keepHistory"_s;
 static const auto geometryKey = u"choices/mainWindowGeometry"_s;
 
 // A fresh QSettings each time: cheap, and it follows where the settings live. Without the
@@ -39,6 +40,8 @@ RememberedChoices::RememberedChoices(QWidget *window, QSpinBox *parallelTests, Q
             [](bool on) { remember(removePreviousKey, on); });
     connect(menu->onlyWorkingAction(), &QAction::toggled, this,
             [](bool on) { remember(onlyWorkingKey, on); });
+    connect(menu->keepHistoryAction(), &QAction::toggled, this,
+            [](bool on) { remember(keepHistoryKey, on); });
     connect(menu, &ApplicationMenu::retestPeriodChosen, this,
             [](int minutes) { remember(retestKey, minutes); });
     connect(parallelTests, &QSpinBox::valueChanged, this,
@@ -62,6 +65,8 @@ void RememberedChoices::setConfiguredParallelTests(int count)
 void RememberedChoices::restoreAfterLogin()
 {
     const QSettings settings;
+    // Before anything that may start a run.
+    menu->keepHistoryAction()->setChecked(settings.value(keepHistoryKey, true).toBool());
     menu->onlyWorkingAction()->setChecked(settings.value(onlyWorkingKey).toBool());
     menu->chooseRetestPeriod(settings.value(retestKey).toInt());
     // Before the first round, which may already replace the previous address.

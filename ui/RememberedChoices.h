@@ -9,8 +9,8 @@ class QWidget;
 
 // The main window's choices the per-user settings keep from one run to the next: "Ensure my
 // IP is always authorized", "Remove my previous address when it changes", the re-test period,
-// "Parallel tests:" once the user changed it, "Show only working", and the window's position
-// and size. Each is written when it changes.
+// "Parallel tests:" once the user changed it, "Show only working", "Keep result history", and the
+// window's position and size. Each is written when it changes.
 class RememberedChoices : public QObject
 {
     Q_OBJECT
