@@ -17,7 +17,8 @@ public:
         UsageError = 2,
         ServiceError = 3,
         Unreachable = 4,
-        AuthorizationFailed = 5
+        AuthorizationFailed = 5,
+        HistoryFailed = 6
     };
 
     // Masked in every line from now on.

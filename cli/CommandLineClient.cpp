@@ -4,6 +4,7 @@
 #include "AuthorizedCommand.h"
 #include "ClientConfig.h"
 #include "Credentials.h"
+#include "HistoryCommand.h"
 #include "ListCommand.h"
 #include "MyIpCommand.h"
 #include "TestCommand.h"
@@ -27,6 +28,11 @@ bool isServiceUrl(const QString &text)
 
 } // namespace
 
+CommandLineClient::~CommandLineClient()
+{
+    manager.closeHistory();
+}
+
 int CommandLineClient::start(const QStringList &arguments)
 {
     const int status = prepare(arguments);
@@ -40,6 +46,9 @@ int CommandLineClient::start(const QStringList &arguments)
     else if (command == u"test")
         (new TestCommand(manager, output, options.format, options.workingOnly, parallel,
                          !options.target.exitIpUrl.isEmpty(), this))
+            ->run();
+    else if (command == u"history")
+        (new HistoryCommand(manager, output, options.format, options.periodMs, options.entry, this))
             ->run();
     else if (command == u"authorized")
         (new AuthorizedCommand(manager, output, options.listEdit.first(), options.listEdit.mid(1),
@@ -66,27 +75,41 @@ int CommandLineClient::prepare(const QStringList &arguments)
     if (options.timeoutMs > 0)
         manager.timeoutMs = options.timeoutMs;
     const bool testing = options.command == u"test";
+    const bool history = options.command == u"history";
+    // Results are kept per ping page, so history needs one too.
+    const bool pinging = testing || history;
     manager.apiUrl = options.apiUrl.value_or(config.apiUrl);
     manager.pingUrl = options.pingUrl.value_or(config.pingUrl);
     if (manager.apiUrl.isEmpty())
         return usage(u"no API address: set API_URL in the configuration, or use --api-url"_s);
     if (!isServiceUrl(manager.apiUrl))
         return usage(u"the API address is not an http or https URL"_s);
-    if (testing && manager.pingUrl.isEmpty())
+    if (pinging && manager.pingUrl.isEmpty())
         return usage(u"no ping page: set PING_URL in the configuration, or use --ping-url"_s);
-    if (testing && !isServiceUrl(manager.pingUrl))
+    if (pinging && !isServiceUrl(manager.pingUrl))
         return usage(u"the ping page's address is not an http or https URL"_s);
     manager.testTarget = options.target;
     if (const QString problem = options.target.exitIpProblem(manager.apiUrl); !problem.isEmpty())
         return usage(u"--exit-ip: "_s % problem);
 
-    const Credentials credentials = Credentials::obtain(options.credentialsFile);
+    // The history's account is the API address and the user name: no password needed.
+    const Credentials credentials =
+        history ? Credentials::userOnly(options.user, options.credentialsFile)
+                : Credentials::obtain(options.credentialsFile);
     if (!credentials.isValid()) {
         output.error(credentials.error);
         return CliOutput::UsageError;
     }
     output.setCredentials(credentials.user, credentials.password);
     manager.setCredentials(credentials.user, credentials.password);
+    if (pinging) {
+        manager.historyFile = ProxyManager::defaultHistoryFile();
+        manager.setRecording(options.record);
+    }
+    // A run goes on without history when it cannot be written; history ends at its problem.
+    if (testing)
+        connect(&manager, &ProxyManager::historyProblem, this,
+                [this](const QString &line) { output.error(u"no history: "_s % line); });
     if (options.replacePrevious) {
         const QString state = options.stateFile.value_or(stateFile());
         if (state.isEmpty() || !QDir().mkpath(QFileInfo(state).absolutePath()))

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -20,13 +21,23 @@ const auto exitStatusHelp =
     u"  3  the service answered with an error or an unusable answer\n"
     u"  4  the service could not be reached (no response, time-out, TLS)\n"
     u"  5  an authorization round failed (list not read, or not stored)\n"
+    u"  6  history: the result history could not be read\n"
     u"Refused requests (removing this machine's address, remove without --yes when standard\n"
     u"input is not a terminal) end with 2.\n"_s;
 
 const auto credentialsHelp =
     u"Credentials come from PROXYMANAGER_USER and PROXYMANAGER_PASSWORD, from --credentials FILE\n"
     u"(user name on the first line, password on the second; refused when other users can read\n"
-    u"it, a check made on Unix only), or from a prompt when standard input is a terminal.\n"_s;
+    u"it, a check made on Unix only), or from a prompt when standard input is a terminal.\n"
+    u"history needs the user name only (--user, PROXYMANAGER_USER, the file's first line or a\n"
+    u"prompt) and never reads the password.\n"_s;
+
+const auto historyHelp =
+    u"  history    per entry, over --since, from the results test runs (of this client\n"
+    u"             and of the desktop program) recorded in history.sqlite in the user's\n"
+    u"             data folder: uptime, number of results, median and 95th-percentile\n"
+    u"             latency, last outcome and its time; \"~\" marks latencies estimated\n"
+    u"             from hourly summaries\n\n"_s;
 
 } // namespace
 
@@ -45,15 +56,16 @@ int CommandLineOptions::parse(const QStringList &arguments)
         u"  list       the account's proxies, one entry a line\n"
         u"  myip       the address the service sees\n"
         u"  test       test every proxy of the list; one record per entry, in list order\n"
-        u"             (entry, host, port, outcome, code, ms, detail)\n"
+        u"             (entry, host, port, outcome, code, ms, detail); each result is\n"
+        u"             also recorded in the history, unless --no-record\n"
         u"  authorize  add this machine's address to the authorized list when missing;\n"
         u"             with --watch, again every interval and at once when this\n"
         u"             machine's addresses change, until SIGTERM or SIGINT\n"
         u"  authorized list|add|remove [ADDRESS...]\n"
         u"             the account's authorized addresses: read them, or read them and\n"
         u"             write them back with addresses (optionally with a /prefix) added\n"
-        u"             or removed, this machine's address first when missing\n\n"_s %
-        credentialsHelp % u'\n' % exitStatusHelp);
+        u"             or removed, this machine's address first when missing\n"_s %
+        historyHelp % credentialsHelp % u'\n' % exitStatusHelp);
     const QCommandLineOption helpOption({u"h"_s, u"help"_s}, u"Show this help."_s);
     const QCommandLineOption configOption(
         u"config"_s, u"Configuration file (default: config.ini in the working directory)."_s,
@@ -67,14 +79,26 @@ int CommandLineOptions::parse(const QStringList &arguments)
         u"N"_s);
     const QCommandLineOption timeoutOption(
         u"timeout"_s, u"test: time-out of each test in milliseconds (default: 10000)."_s, u"MS"_s);
-    const QCommandLineOption formatOption(
-        u"format"_s, u"test: text, csv or json (default: text)."_s, u"FORMAT"_s, u"text"_s);
+    const QCommandLineOption formatOption(u"format"_s,
+                                          u"test, history: text, csv or json (default: text)."_s,
+                                          u"FORMAT"_s, u"text"_s);
+    const QCommandLineOption noRecordOption(u"no-record"_s,
+                                            u"test: keep no history of this run's results."_s);
+    const QCommandLineOption sinceOption(
+        u"since"_s,
+        u"history: the period back from now, a number and s, m, h, d or w, such as 30m or 7d,\n"
+        u"at most 366d (default: 24h)."_s,
+        u"DURATION"_s);
+    const QCommandLineOption entryOption(u"entry"_s, u"history: this entry only."_s,
+                                         u"HOST:PORT"_s);
+    const QCommandLineOption userOption(
+        u"user"_s, u"history: the account's user name; no password is needed."_s, u"NAME"_s);
     const QCommandLineOption workingOption(
         u"working"_s, u"test: print only the working entries, as host:port lines."_s);
     const QCommandLineOption targetOption(
         u"target"_s,
         u"test: fetch this http or https address through each proxy instead of\n"
-        u"the ping page."_s,
+        u"the ping page; history: the results had against it."_s,
         u"URL"_s);
     const QCommandLineOption expectOption(
         u"expect"_s, u"test --target: the page must contain this text (case-sensitive)."_s,
@@ -95,11 +119,14 @@ int CommandLineOptions::parse(const QStringList &arguments)
     const QCommandLineOption stateOption(
         u"state"_s, u"--replace-previous: file remembering the added addresses."_s, u"FILE"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"authorized remove: do not ask."_s);
-    parser.addOptions({helpOption, configOption, apiOption, pingOption, credentialsOption,
-                       parallelOption, timeoutOption, formatOption, workingOption, watchOption,
-                       intervalOption, replaceOption, stateOption, yesOption, targetOption,
-                       expectOption, exitIpOption});
-    parser.addPositionalArgument(u"command"_s, u"list, myip, test, authorize or authorized"_s);
+    parser.addOptions({helpOption,        configOption,   apiOption,     pingOption,
+                       credentialsOption, parallelOption, timeoutOption, formatOption,
+                       workingOption,     noRecordOption, watchOption,   intervalOption,
+                       replaceOption,     stateOption,    yesOption,     targetOption,
+                       expectOption,      exitIpOption,   sinceOption,   entryOption,
+                       userOption});
+    parser.addPositionalArgument(u"command"_s,
+                                 u"list, myip, test, authorize, authorized or history"_s);
 
     if (!parser.parse(arguments))
         return usage(parser.errorText());
@@ -111,8 +138,8 @@ int CommandLineOptions::parse(const QStringList &arguments)
     if (positional.isEmpty())
         return usage(u"no command given"_s);
     command = positional.first();
-    if (!QStringList{u"list"_s, u"myip"_s, u"test"_s, u"authorize"_s, u"authorized"_s}.contains(
-            command))
+    if (!QStringList{u"list"_s, u"myip"_s, u"test"_s, u"authorize"_s, u"authorized"_s, u"history"_s}
+             .contains(command))
         return usage(u"unknown command: "_s % SafeText::singleLine(command, 40));
     if (command == u"authorized") {
         if (const int status = parseListEdit(positional.mid(1)); status >= 0)
@@ -130,10 +157,19 @@ int CommandLineOptions::parse(const QStringList &arguments)
     if (yes && (listEdit.isEmpty() || listEdit.first() != u"remove"))
         return usage(u"--yes is an option of authorized remove"_s);
     const bool testing = command == u"test";
-    for (const auto *option : {&parallelOption, &timeoutOption, &formatOption, &workingOption,
-                               &targetOption, &expectOption, &exitIpOption})
+    const bool history = command == u"history";
+    for (const auto *option : {&parallelOption, &timeoutOption, &workingOption, &noRecordOption,
+                               &expectOption, &exitIpOption})
         if (parser.isSet(*option) && !testing)
             return usage(u"--"_s % option->names().constLast() % u" is an option of test"_s);
+    for (const auto *option : {&sinceOption, &entryOption, &userOption})
+        if (parser.isSet(*option) && !history)
+            return usage(u"--"_s % option->names().constLast() % u" is an option of history"_s);
+    // A custom target's results are kept apart from the ping page's.
+    for (const auto *option : {&formatOption, &targetOption})
+        if (parser.isSet(*option) && !testing && !history)
+            return usage(u"--"_s % option->names().constLast() %
+                         u" is an option of test and history"_s);
     if ((watch || parser.isSet(intervalOption)) && command != u"authorize")
         return usage(u"--watch and --interval are options of authorize"_s);
     if (parser.isSet(intervalOption) && !watch)
@@ -175,6 +211,18 @@ int CommandLineOptions::parse(const QStringList &arguments)
             return usage(u"--interval must be a number of seconds from 0.1 to 86400"_s);
         intervalMs = int(seconds * 1000);
     }
+    if (parser.isSet(sinceOption)) {
+        periodMs = durationMs(parser.value(sinceOption));
+        if (periodMs < 0)
+            return usage(u"--since must be a number with s, m, h, d or w, such as 30m or 7d, "
+                         u"at most 366d"_s);
+    }
+    entry = parser.value(entryOption);
+    user = parser.value(userOption);
+    if ((parser.isSet(entryOption) && entry.isEmpty()) ||
+        (parser.isSet(userOption) && user.isEmpty()))
+        return usage(u"--entry and --user need a value"_s);
+    record = !parser.isSet(noRecordOption);
     const auto valueIfSet = [&parser](const QCommandLineOption &option) {
         return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
     };
@@ -201,4 +249,17 @@ int CommandLineOptions::parseListEdit(const QStringList &arguments)
             return usage(SafeText::singleLine(u"not an IPv4 or IPv6 address: "_s % address, 80));
     }
     return -1;
+}
+
+qint64 CommandLineOptions::durationMs(const QString &text)
+{
+    // A bare number is refused: minutes and hours are both likely readings of it.
+    static const QRegularExpression form(u"^([0-9]{1,6})([smhdw])$"_s);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return -1;
+    static const QString units = u"smhdw"_s;
+    static const qint64 unitMs[] = {1000, 60000, 3600000, 86400000, 7 * 86400000LL};
+    const qint64 ms = match.captured(1).toLongLong() * unitMs[units.indexOf(match.captured(2))];
+    return ms > 0 && ms <= 366 * unitMs[3] ? ms : -1;
 }

@@ -38,6 +38,15 @@ public:
     bool replacePrevious = false;
     std::optional<QString> stateFile;
     bool yes = false;
+    // history: the period back from now, one entry or every one, the user name to use.
+    qint64 periodMs = 24 * 3600 * 1000;
+    QString entry;
+    QString user;
+    // test: results go to the history unless --no-record.
+    bool record = true;
+
+    // A number with its unit (s, m, h, d or w), up to 366 days; -1 for anything else.
+    static qint64 durationMs(const QString &text);
 
 private:
     int usage(const QString &message);

@@ -126,7 +126,28 @@ Credentials Credentials::obtain(const QString &file)
                    u"or use --credentials FILE"_s);
 }
 
-Credentials Credentials::fromFile(const QString &path)
+Credentials Credentials::userOnly(const QString &given, const QString &file)
+{
+    Credentials credentials;
+    if (!given.isEmpty())
+        credentials.user = given;
+    else if (!file.isEmpty())
+        return fromFile(file, false);
+    else
+        credentials.user = qEnvironmentVariable("PROXYMANAGER_USER");
+    if (!credentials.user.isEmpty())
+        return credentials;
+    if (!stdinIsTerminal())
+        return failure(u"no user name: set PROXYMANAGER_USER, or use --user or --credentials "
+                       u"FILE"_s);
+    std::fputs("User: ", stderr);
+    std::fflush(stderr);
+    if (!readLine(&credentials.user) || credentials.user.isEmpty())
+        return failure(u"no user name given"_s);
+    return credentials;
+}
+
+Credentials Credentials::fromFile(const QString &path, bool withPassword)
 {
     const QFileInfo info(path);
     if (!info.isFile())
@@ -138,22 +159,25 @@ Credentials Credentials::fromFile(const QString &path)
                        u" can be read by other users; make it private (chmod 600)"_s);
 #endif
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered, the user name alone is read, not the password after it.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return failure(u"cannot read the credentials file "_s % path);
     // Two short lines; anything longer is not a credentials file.
-    const QList<QByteArray> lines = file.read(64 * 1024).split('\n');
+    const auto nextLine = [&file] {
+        QByteArray line = file.readLine(64 * 1024);
+        const bool ended = line.endsWith('\n');
+        if (ended)
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return std::make_pair(QString::fromUtf8(line), ended);
+    };
     Credentials credentials;
-    if (lines.size() >= 2) {
-        auto lineAt = [&lines](int i) {
-            QByteArray line = lines.at(i);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            return QString::fromUtf8(line);
-        };
-        credentials.user = lineAt(0);
-        credentials.password = lineAt(1);
-    }
-    if (credentials.user.isEmpty() || credentials.password.isEmpty())
+    const auto [user, ended] = nextLine();
+    credentials.user = user;
+    if (withPassword)
+        credentials.password = ended ? nextLine().first : QString();
+    if (credentials.user.isEmpty() || (withPassword && credentials.password.isEmpty()))
         return failure(u"the credentials file "_s % path %
                        u" must hold the user name on its first line and the password on its "
                        u"second"_s);

@@ -10,10 +10,13 @@ public:
     // From the file when one is named, else from PROXYMANAGER_USER and PROXYMANAGER_PASSWORD,
     // else from a prompt when standard input is a terminal. On failure, error says why.
     static Credentials obtain(const QString &file);
+    // The user name alone, for reading the result history: the one given, else the file's first
+    // line, else PROXYMANAGER_USER, else a prompt. The password is never read.
+    static Credentials userOnly(const QString &given, const QString &file);
 
     // The user name on the first line, the password on the second, kept as written apart from
     // the line end. Refused when others can read the file (checked on Unix only).
-    static Credentials fromFile(const QString &path);
+    static Credentials fromFile(const QString &path, bool withPassword = true);
 
     static bool stdinIsTerminal();
     // Asks on the terminal; true only for an answer starting with y.

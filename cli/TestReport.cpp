@@ -75,31 +75,42 @@ TestRecord TestReport::recordOf(const QString &entry, const QStringList &result,
 
 QString TestReport::text(const QList<TestRecord> &records, bool exitIp)
 {
-    QList<qsizetype> widths(namesOf(exitIp).size() - 1, 0);
-    for (const TestRecord &record : records) {
-        const QStringList fields = fieldsOf(record, exitIp);
-        for (qsizetype i = 0; i < widths.size(); ++i)
-            widths[i] = std::max(widths[i], fields.at(i).size());
-    }
-    QString out;
-    for (const TestRecord &record : records) {
-        const QStringList fields = fieldsOf(record, exitIp);
-        QString line;
-        for (qsizetype i = 0; i < widths.size(); ++i)
-            line += fields.at(i).leftJustified(widths[i]) % u"  "_s;
-        line += fields.last();
-        out += line.trimmed() % u'\n';
-    }
-    return out;
+    QList<QStringList> rows;
+    for (const TestRecord &record : records)
+        rows << fieldsOf(record, exitIp);
+    return aligned(rows);
 }
 
 QString TestReport::csv(const QList<TestRecord> &records, bool exitIp)
 {
     QString out = namesOf(exitIp).join(u',') % u'\n';
-    for (const TestRecord &record : records) {
-        QStringList fields = fieldsOf(record, exitIp);
-        std::transform(fields.begin(), fields.end(), fields.begin(), csvField);
-        out += fields.join(u',') % u'\n';
+    for (const TestRecord &record : records)
+        out += csvRow(fieldsOf(record, exitIp));
+    return out;
+}
+
+QString TestReport::csvRow(const QStringList &fields)
+{
+    QStringList quoted = fields;
+    std::transform(quoted.begin(), quoted.end(), quoted.begin(), csvField);
+    return quoted.join(u',') % u'\n';
+}
+
+QString TestReport::aligned(const QList<QStringList> &rows)
+{
+    QList<qsizetype> widths;
+    for (const QStringList &fields : rows) {
+        widths.resize(std::max(widths.size(), fields.size() - 1), 0);
+        for (qsizetype i = 0; i + 1 < fields.size(); ++i)
+            widths[i] = std::max(widths[i], fields.at(i).size());
+    }
+    QString out;
+    for (const QStringList &fields : rows) {
+        QString line;
+        for (qsizetype i = 0; i + 1 < fields.size(); ++i)
+            line += fields.at(i).leftJustified(widths[i]) % u"  "_s;
+        line += fields.last();
+        out += line.trimmed() % u'\n';
     }
     return out;
 }

@@ -37,4 +37,9 @@ public:
     static QString working(const QList<TestRecord> &records);
 
     static const QStringList fieldNames;
+
+    // Shared with the other reports: one CSV row with its fields quoted where they need it, and
+    // rows as lines of columns padded to their widest field (the last column unpadded).
+    static QString csvRow(const QStringList &fields);
+    static QString aligned(const QList<QStringList> &rows);
 };

@@ -4,6 +4,7 @@
 #    loopback, driven by keyboard; screenshots of its login and main windows land in the build
 #    folder, and OCR checks that the typed user name and the spin box's value are drawn;
 #  - a login with "Remember me", a start that logs in by itself, "Start when I log in";
+#  - proxymanager-cli from the zip: a test run, then the history it recorded;
 #  - the cross-built test executables that need no Linux process;
 #  - a silent install, upgrade and uninstall of the installer.
 # Prints "N passed, M failed" and exits non-zero on any failure.
@@ -391,6 +392,24 @@ cli_out=$work/cli.txt
 cli_status=$?
 check "proxymanager-cli test --working prints the working proxy alone" \
     test "$cli_status:$(tr -d '\r' <"$cli_out")" = "0:127.0.0.1:$allowing_port"
+
+# That run was recorded in the data folder of the Wine prefix's user: history reads it back.
+history_out=$work/history.csv
+(cd "$run" && PROXYMANAGER_USER=demo PROXYMANAGER_PASSWORD=demo-pass timeout 120 \
+    "$wine" "$app/proxymanager-cli.exe" history --format csv) \
+    >"$history_out" 2>"$work/history.log"
+history_status=$?
+# A row for the working proxy, found by the header's field names, with results and Up last.
+history_finds_working() {
+    [[ $history_status -eq 0 ]] || return 1
+    tr -d '\r' <"$history_out" | awk -F, -v entry="127.0.0.1:$allowing_port" '
+        NR == 1 { for (i = 1; i <= NF; i++) field[$i] = i; next }
+        field["entry"] && $(field["entry"]) == entry && $(field["results"]) + 0 > 0 &&
+            $(field["last_outcome"]) == "Up" { found = 1 }
+        END { exit !found }'
+}
+check "proxymanager-cli history --format csv finds the working proxy's results" \
+    history_finds_working
 
 # --- Cross-built tests --------------------------------------------------------------------------
 # Wine keeps QT_* variables of the Unix environment from Windows programs: cmd sets them.

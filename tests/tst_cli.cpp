@@ -1,7 +1,10 @@
 // The command-line client, run as a program against the fake service and the fixture's proxies.
 #include "TestEnvironment.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -47,9 +50,10 @@ private slots:
         QTest::addColumn<int>("setRequests"); // setauthips requests the service received
         // Setup: "fail COMMAND": the service answers it with HTTP 500; "empty once": the list is
         // read as empty the first time only; "nothing works": no entry of the list works; "env",
-        // "user only", "file", "shared file", "none": where the credentials come from, those of
-        // an account with odd characters in both; "echo": those from the environment, echoed by
-        // the service's refusal.
+        // "user only", "file", "user file" (no password), "shared file", "none": where the
+        // credentials come from, those of an account with odd characters in both; "echo": those
+        // from the environment, echoed by the service's refusal; "not a database": the history
+        // file is none.
         const auto row = [](const char *name, const QString &arguments, const QString &setup,
                             int status, const QString &out, const QString &err = {},
                             int setRequests = 0) {
@@ -91,6 +95,19 @@ private slots:
             u"can be read by other users"_s);
         row("no credentials, no terminal", u"list"_s, u"none"_s, 2, {}, u"PROXYMANAGER_USER"_s);
         row("user without password", u"list"_s, u"user only"_s, 2, {}, u"must both be set"_s);
+        // This account has no history: only the header.
+        const QString header =
+            u"entry,uptime,results,median_ms,p95_ms,estimated,last_outcome,last_code,last_at\n"_s;
+        row("history, the user name alone", u"history --format csv"_s, u"user only"_s, 0, header);
+        row("history, a user name file", u"history --format csv"_s, u"user file"_s, 0, header);
+        row("test, a user name file", u"test"_s, u"user file"_s, 2, {},
+            u"password on its second"_s);
+        row("history, not a database", u"history"_s, u"not a database"_s, 6, {}, u"no history: "_s);
+        row("history since 2w", u"history --since 2w --format json"_s, u"env"_s, 0, u"[\n]\n"_s);
+        row("history since 366d", u"history --since 366d --format csv"_s, u"env"_s, 0, header);
+        for (const char *since : {"24", "0m", "-5m", "5M", "367d", "1h30m"})
+            row(since, u"history --since "_s + QLatin1String(since), {}, 2, {}, u"--since must"_s);
+        row("no-record is of test", u"history --no-record"_s, {}, 2, {}, u"option of test"_s);
     }
     void commands()
     {
@@ -128,14 +145,23 @@ private slots:
         if (setup.endsWith(u"file")) {
             QFile file(workDir.filePath(u"credentials"_s));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write((user % u'\n' % password % u'\n').toUtf8());
+            file.write(
+                (user % u'\n' % (setup == u"user file" ? QString() : password % u'\n')).toUtf8());
             file.close();
             QVERIFY(file.setPermissions(
                 QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                (setup == u"file" ? QFileDevice::Permissions() : QFileDevice::ReadOther)));
+                (setup == u"shared file" ? QFileDevice::ReadOther : QFileDevice::Permissions())));
             argv << u"--credentials"_s << file.fileName();
         }
+        QFile history(
+            workDir.filePath(u"data-commands/ProxyManager/ProxyManager/history.sqlite"_s));
+        if (setup == u"not a database") {
+            QVERIFY(QDir().mkpath(QFileInfo(history).path()) && history.open(QIODevice::WriteOnly));
+            history.write(QByteArray(8192, 'x'));
+            history.close();
+        }
         const Outcome result = run(argv, credentials);
+        history.remove();
         QCOMPARE(result.status, status);
         QCOMPARE(result.out, out);
         QVERIFY2(result.err.contains(err), qPrintable(result.err));
@@ -146,8 +172,8 @@ private slots:
              {TestEnvironment::demoPassword(), password, QString::fromLatin1(encoded),
               QString::fromLatin1(basic), u"user="_s})
             QVERIFY2(!result.err.contains(secret), qPrintable(result.err));
-        // A usage error never reaches the service.
-        if (status == 2)
+        // A usage error never reaches the service, nor does history.
+        if (status == 2 || arguments.startsWith(u"history"))
             QCOMPARE(env.service.requestCount(), 0);
         QCOMPARE(env.commands().count(u"setauthips"_s), setRequests);
     }
@@ -248,6 +274,85 @@ private slots:
         QCOMPARE(array.at(0)[u"exit_ip"].toString(), u"127.0.0.1"_s);
         QCOMPARE(array.at(1)[u"detail"].toString(), u"the proxy refused the connection"_s);
         QCOMPARE(array.at(2)[u"outcome"].toString(), u"Access Denied"_s);
+    }
+
+    // What two recorded runs and one --no-record run of test leave, read back with the user name
+    // alone: per entry "uptime/results/last outcome/whether a median" in any format.
+    void history_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QStringList>("expected");
+        const QString up = env.allowingEntry() % u"/100/2/Up/median"_s;
+        const QStringList all{up, env.refusingEntry() % u"/0/2/Access Denied/"_s,
+                              env.closedEntry() % u"/0/2/Error/"_s};
+        QTest::newRow("text") << u"history"_s << all;
+        QTest::newRow("csv") << u"history --format csv"_s << all;
+        QTest::newRow("json") << u"history --format json --since 1h"_s << all;
+        // Past the results kept one by one: latencies from the hourly summaries, estimates.
+        QTest::newRow("text, 30 days") << u"history --since 30d"_s << all;
+        QTest::newRow("json, 30 days") << u"history --format json --since 30d"_s << all;
+        QTest::newRow("one entry")
+            << u"history --format csv --entry "_s + env.allowingEntry() << QStringList{up};
+        QTest::newRow("another account") << u"history --user other"_s << QStringList{};
+    }
+    void history()
+    {
+        PM_SKIP_WITHOUT_TINYPROXY();
+        QFETCH(QString, arguments);
+        QFETCH(QStringList, expected);
+        if (!recorded) {
+            const QStringList entries{env.allowingEntry(), env.refusingEntry(), env.closedEntry()};
+            const QStringList test{u"test"_s, u"--parallel"_s, u"3"_s};
+            env.service.setProxies(TestEnvironment::demoUser(), entries);
+            QCOMPARE(run(test).status, 0);
+            QCOMPARE(run(test).status, 0);
+            // Not recorded: neither a third result nor the entry it alone has.
+            env.service.setProxies(TestEnvironment::demoUser(), entries + QStringList{u"x:1"_s});
+            QCOMPARE(run(test + QStringList{u"--no-record"_s}).status, 0);
+            recorded = true;
+        }
+        env.service.clearRequests();
+        const Outcome result = run(arguments.split(u' '), {TestEnvironment::demoUser(), QString()});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.err, QString());
+        QCOMPARE(env.service.requestCount(), 0);
+        QStringList found;
+        const auto add = [&found](QStringList fields, bool median) {
+            found << (fields << (median ? u"median"_s : QString())).join(u'/');
+        };
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (arguments.contains(u"json")) {
+            for (const QJsonValue row : QJsonDocument::fromJson(result.out.toUtf8()).array()) {
+                add({row[u"entry"].toString(), QString::number(row[u"uptime"].toInt()),
+                     QString::number(row[u"results"].toInt()), row[u"last_outcome"].toString()},
+                    row[u"median_ms"].isDouble());
+                QCOMPARE(row[u"estimated"].toBool(), arguments.endsWith(u"30d"));
+                QVERIFY(qAbs(QDateTime::fromString(row[u"last_at"].toString(), Qt::ISODate)
+                                 .secsTo(now)) < 120);
+            }
+        } else if (arguments.contains(u"csv")) {
+            const QStringList lines = result.out.split(u'\n', Qt::SkipEmptyParts);
+            for (const QString &line : lines.mid(1)) {
+                const QStringList f = line.split(u',');
+                add({f.value(0), f.value(1), f.value(2), f.value(6)}, !f.value(3).isEmpty());
+                QVERIFY(f.value(8).endsWith(u'Z'));
+            }
+        } else if (expected.isEmpty()) {
+            QVERIFY(result.out.startsWith(u"No results recorded since "_s));
+        } else {
+            static const QRegularExpression line(
+                u"^(\\S+) +(\\d+)% +(\\d+) +(-|~?\\d+ ms) +(?:-|~?\\d+ ms) +(.+?) +[-0-9]{10} [:0-9]{8}$"_s,
+                QRegularExpression::MultilineOption);
+            QCOMPARE(result.out.contains(u"\n~ estimated"_s), arguments.endsWith(u"30d"));
+            for (auto it = line.globalMatch(result.out); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                add({m.captured(1), m.captured(2), m.captured(3), m.captured(5)},
+                    m.captured(4) != u"-");
+            }
+        }
+        found.sort();
+        expected.sort();
+        QCOMPARE(found, expected);
     }
 
     // On a terminal, without credentials elsewhere: asked for, the password not echoed.
@@ -358,6 +463,10 @@ private:
             if (!credentials.at(i).isEmpty())
                 environment.insert(names[i], credentials.at(i));
         }
+        // A data folder, and so a result history, of each test function's own.
+        environment.insert(
+            u"XDG_DATA_HOME"_s,
+            workDir.filePath(u"data-"_s % QLatin1String(QTest::currentTestFunction())));
         process.setProcessEnvironment(environment);
         // The fixture's own config.ini, if any, must not count.
         process.setWorkingDirectory(workDir.path());
@@ -400,6 +509,7 @@ private:
 
     TestEnvironment env;
     QTemporaryDir workDir;
+    bool recorded = false;
 };
 
 QTEST_GUILESS_MAIN(TestCli)
