@@ -167,9 +167,16 @@ EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, 
         report.lastCode = last.value(1).toInt();
     }
     Counts counts{};
-    // Past the kept results only the summaries know the period: its figures are estimates. The
-    // whole days come from the daily rows, the hours before the first of them from the hourly.
-    if (sinceMs < nowMs - rawRetentionMs) {
+    // Where the period reaches results no longer kept one by one, only the summaries know it:
+    // its figures are estimates. The whole days come from the daily rows, the hours before the
+    // first of them from the hourly.
+    const qint64 rawCut = (nowMs - rawRetentionMs) / hourMs * hourMs;
+    QSqlQuery &older = prepared(u"SELECT 1 FROM hourly WHERE entry = ? AND target = ? AND "
+                                u"hour >= ? AND hour < ? LIMIT 1"_s,
+                                {entry, target, sinceMs / hourMs, rawCut / hourMs});
+    if (!older.exec())
+        return failed(older, error), EntryReport();
+    if (sinceMs < rawCut && older.next()) {
         report.estimated = true;
         const qint64 firstDay = (sinceMs + dayMs - 1) / dayMs;
         QSqlQuery &sums = prepared(
