@@ -7,6 +7,9 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <limits>
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 bool HistoryPruner::step(qint64 nowMs, QString *error)
@@ -16,6 +19,7 @@ bool HistoryPruner::step(qint64 nowMs, QString *error)
     if (!more || !error->isEmpty()) {
         lastEntry = 0;
         vacuuming = false;
+        lastFree = std::numeric_limits<qint64>::max();
         return false;
     }
     return true;
@@ -86,5 +90,8 @@ bool HistoryPruner::givePagesBack(QString *error)
         *error = query.lastError().text();
         return false;
     }
-    return query.value(0).toLongLong() > 0;
+    // Another step only while pages still come back: a file that gives none back (made
+    // without incremental vacuum) must not keep the writer busy.
+    const qint64 free = query.value(0).toLongLong();
+    return free > 0 && free < std::exchange(lastFree, free);
 }

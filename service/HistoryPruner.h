@@ -3,6 +3,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <limits>
+
 // Keeps the history within its retention in small steps, each a short transaction of its own,
 // so that writers of the window and the command line wait at most for one step: results older
 // than the raw retention leave (their hours stay counted), hours older than a year leave, and
@@ -28,4 +30,5 @@ private:
     QSqlDatabase db;
     qint64 lastEntry = 0;
     bool vacuuming = false;
+    qint64 lastFree = std::numeric_limits<qint64>::max();
 };

@@ -2,6 +2,7 @@
 
 #include "LatencyBuckets.h"
 
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -52,6 +53,14 @@ QSqlQuery &HistoryQueries::prepared(const QString &statement, const QVariantList
     return *query;
 }
 
+// A read left part-way keeps its snapshot of the file, and the connection's next write would be
+// refused once another program has written after it.
+void HistoryQueries::finishAll() const
+{
+    for (const auto &statement : std::as_const(statements))
+        statement->finish();
+}
+
 // Results of each code since then, in one row: grouping would sort them first.
 bool HistoryQueries::countRaw(qint64 entry, qint64 target, qint64 sinceMs, Counts *counts,
                               QString *error) const
@@ -71,6 +80,7 @@ QHash<qint64, RecentHistory> HistoryQueries::recent(qint64 account, qint64 targe
                                                     const std::atomic<bool> *stop,
                                                     QString *error) const
 {
+    const auto done = qScopeGuard([this] { finishAll(); });
     // Two statements for the whole account: one per entry would cost more in the driver than
     // in SQLite.
     QHash<qint64, RecentHistory> answers;
@@ -104,6 +114,7 @@ QHash<qint64, RecentHistory> HistoryQueries::recent(qint64 account, qint64 targe
 EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs,
                                        QString *error) const
 {
+    const auto done = qScopeGuard([this] { finishAll(); });
     EntryTimeline timeline;
     const qint64 monthAgo = nowMs - 30 * dayMs;
     QSqlQuery &points = prepared(u"SELECT at, code, latency FROM result WHERE entry = ? AND "
@@ -156,6 +167,7 @@ EntryTimeline HistoryQueries::timeline(qint64 entry, qint64 target, qint64 nowMs
 EntryReport HistoryQueries::report(qint64 entry, qint64 target, qint64 sinceMs, qint64 nowMs,
                                    QString *error) const
 {
+    const auto done = qScopeGuard([this] { finishAll(); });
     EntryReport report;
     QSqlQuery &last = prepared(u"SELECT at, code FROM result WHERE entry = ? AND target = ? "
                                u"AND at >= ? ORDER BY at DESC LIMIT 1"_s,

@@ -40,6 +40,7 @@ private:
 
     // Prepared once, bound with these values.
     QSqlQuery &prepared(const QString &statement, const QVariantList &values) const;
+    void finishAll() const;
     bool countRaw(qint64 entry, qint64 target, qint64 sinceMs, Counts *counts,
                   QString *error) const;
 

@@ -40,14 +40,22 @@ HistoryWriter::HistoryWriter(const QString &file, const QString &options,
 
 HistoryWriter::~HistoryWriter()
 {
+    shutDown();
+}
+
+void HistoryWriter::shutDown()
+{
+    if (pruneTimer)
+        pruneTimer->stop();
     insertResult.reset();
     summaryStatements.clear();
     pruner.reset();
     queries.reset();
     keys.reset();
     db = QSqlDatabase();
-    if (opened)
+    if (std::exchange(opened, false))
         QSqlDatabase::removeDatabase(connection);
+    broken = true;
 }
 
 bool HistoryWriter::usable()

@@ -56,6 +56,8 @@ public:
                               const QString &entry);
     void clear(const HistoryAccount &account);
 
+    // Closes the database, on the writer's thread; nothing more happens after it.
+    void shutDown();
     // From any thread: reads still to come, or going on, end at once with nothing; writes go on.
     void leave() { leaving = true; }
 

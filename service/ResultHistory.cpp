@@ -37,8 +37,6 @@ HistoryWriter *ResultHistory::writerOrNull()
     writer = new HistoryWriter(file, connectOptions, openPragmas);
     writer->pruneIntervalMs = pruneIntervalMs;
     writer->moveToThread(thread);
-    // The connection is closed on the thread it was used on.
-    connect(thread, &QThread::finished, writer, &QObject::deleteLater);
     connect(writer, &HistoryWriter::problem, this, [this](const QString &line) {
         if (std::exchange(failed, true))
             return;
@@ -130,15 +128,21 @@ void ResultHistory::close()
     flush();
     if (!thread)
         return;
-    // Behind the writes still queued there: quitting at once would drop them.
+    // Behind the writes still queued there: quitting at once would drop them. The connection
+    // is closed on the thread that used it, before the program's end could find it open.
     QThread *ending = thread;
-    if (writer) {
+    if (HistoryWriter *closing = writer) {
         // Nobody waits for the answers any more; a long read would hold the program's end.
-        writer->leave();
-        QMetaObject::invokeMethod(writer, [ending] { ending->quit(); });
-    } else
+        closing->leave();
+        QMetaObject::invokeMethod(closing, [closing, ending] {
+            closing->shutDown();
+            ending->quit();
+        });
+    } else {
         ending->quit();
+    }
     thread->wait();
+    delete writer;
     delete thread;
     thread = nullptr;
     // A writer that ended is one that may open again.
