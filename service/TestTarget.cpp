@@ -41,7 +41,7 @@ QString TestTarget::exitIpProblem(const QString &apiUrl) const
 {
     if (exitIpUrl.isEmpty())
         return {};
-    const QString problem = problemOf(exitIpUrl);
+    QString problem = problemOf(exitIpUrl);
     if (!problem.isEmpty())
         return problem;
     const QUrl exit(exitIpUrl.trimmed()), api(apiUrl);

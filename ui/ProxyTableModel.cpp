@@ -214,7 +214,7 @@ QList<int> ProxyTableModel::sortedEntries(int column, Qt::SortOrder order) const
         } else if (column == LatencyColumn && result.code == 0) {
             number = result.latencyMs;
         } else if (column == UptimeColumn && uptimes.at(entry) >= 0) {
-            number = uptimes.at(entry);
+            number = int(uptimes.at(entry));
         } else if (column == HistoryColumn && !strips.at(entry).isEmpty()) {
             number = strips.at(entry).failures();
         }
