@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -45,8 +46,16 @@ HistoryWriter::~HistoryWriter()
 
 void HistoryWriter::shutDown()
 {
+    closeConnection();
+    broken = true;
+}
+
+void HistoryWriter::closeConnection()
+{
     if (pruneTimer)
         pruneTimer->stop();
+    if (idleTimer)
+        idleTimer->stop();
     insertResult.reset();
     summaryStatements.clear();
     pruner.reset();
@@ -55,7 +64,13 @@ void HistoryWriter::shutDown()
     db = QSqlDatabase();
     if (std::exchange(opened, false))
         QSqlDatabase::removeDatabase(connection);
-    broken = true;
+}
+
+// Held only while in use: under Wine two programs holding the file kept one of them from ending.
+void HistoryWriter::stillInUse()
+{
+    if (idleTimer && !broken)
+        idleTimer->start(idleCloseMs);
 }
 
 bool HistoryWriter::usable()
@@ -89,10 +104,18 @@ bool HistoryWriter::usable()
     insertResult = std::make_unique<QSqlQuery>(db);
     insertResult->prepare(u"INSERT OR IGNORE INTO result(entry, target, at, code, latency) "
                           u"VALUES (?, ?, ?, ?, ?)"_s);
-    pruneTimer = new QTimer(this);
-    pruneTimer->setSingleShot(true);
-    connect(pruneTimer, &QTimer::timeout, this, &HistoryWriter::pruneStep);
-    pruneTimer->start(1000);
+    if (!pruneTimer) {
+        pruneTimer = new QTimer(this);
+        pruneTimer->setSingleShot(true);
+        connect(pruneTimer, &QTimer::timeout, this, &HistoryWriter::pruneStep);
+        idleTimer = new QTimer(this);
+        idleTimer->setSingleShot(true);
+        connect(idleTimer, &QTimer::timeout, this, &HistoryWriter::closeConnection);
+    }
+    // A pass soon after the first opening, then one an interval after the last.
+    const qint64 sinceLast = now() - lastPassEndedMs;
+    pruneTimer->start(int(std::clamp<qint64>(pruneIntervalMs - sinceLast, 1000, pruneIntervalMs)));
+    stillInUse();
     return true;
 }
 
@@ -111,6 +134,7 @@ void HistoryWriter::write(const QList<RecordedResult> &batch)
 {
     if (batch.isEmpty() || !usable())
         return;
+    stillInUse();
     QSqlQuery control(db);
     if (!control.exec(u"BEGIN IMMEDIATE"_s)) {
         fail(u"write"_s, control.lastError().text());
@@ -196,6 +220,7 @@ QSqlQuery &HistoryWriter::summaryStatement(bool daily, int code, qint64 latencyM
 QList<RecentHistory> HistoryWriter::recent(const HistoryAccount &account, const QString &target,
                                            const QStringList &entries)
 {
+    const auto inUse = qScopeGuard([this] { stillInUse(); });
     if (!usable())
         return {};
     QString error;
@@ -217,6 +242,7 @@ QList<RecentHistory> HistoryWriter::recent(const HistoryAccount &account, const 
 EntryTimeline HistoryWriter::timeline(const HistoryAccount &account, const QString &target,
                                       const QString &entry)
 {
+    const auto inUse = qScopeGuard([this] { stillInUse(); });
     EntryTimeline timeline;
     QString error;
     if (usable()) {
@@ -235,6 +261,7 @@ EntryTimeline HistoryWriter::timeline(const HistoryAccount &account, const QStri
 QList<EntryReport> HistoryWriter::report(const HistoryAccount &account, const QString &target,
                                          qint64 sinceMs, const QString &entry)
 {
+    const auto inUse = qScopeGuard([this] { stillInUse(); });
     if (!usable())
         return {};
     QString error;
@@ -262,6 +289,7 @@ QList<EntryReport> HistoryWriter::report(const HistoryAccount &account, const QS
 
 void HistoryWriter::clear(const HistoryAccount &account)
 {
+    const auto inUse = qScopeGuard([this] { stillInUse(); });
     if (!usable())
         return;
     QString error;
@@ -299,6 +327,9 @@ void HistoryWriter::pruneStep()
         fail(u"prune"_s, error);
         return;
     }
+    if (!more)
+        lastPassEndedMs = now();
     // Each step is its own event, so that writes and reads come in between.
     pruneTimer->start(more ? 0 : pruneIntervalMs);
+    stillInUse();
 }

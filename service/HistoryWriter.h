@@ -63,12 +63,16 @@ public:
 
     // Between pruning passes; a pass starts soon after opening.
     int pruneIntervalMs = 3600 * 1000;
+    // The file is closed after this long without use, and opened again when needed.
+    int idleCloseMs = 3000;
 
 signals:
     void problem(const QString &line);
 
 private:
     bool usable();
+    void closeConnection();
+    void stillInUse();
     bool fail(const QString &what, const QString &reason);
     bool writeOne(const RecordedResult &result, QString *error);
     QSqlQuery &summaryStatement(bool daily, int code, qint64 latencyMs);
@@ -85,6 +89,8 @@ private:
     std::unique_ptr<QSqlQuery> insertResult;
     QHash<int, std::shared_ptr<QSqlQuery>> summaryStatements;
     QTimer *pruneTimer = nullptr;
+    QTimer *idleTimer = nullptr;
+    qint64 lastPassEndedMs = 0;
     std::atomic<bool> leaving{false};
     bool opened = false;
     bool broken = false;
