@@ -192,6 +192,14 @@ quit_app() {
     [[ -n $window ]] && xdotool windowfocus --sync "$window" 2>/dev/null
     xdotool key ctrl+q
     wait_until 20 app_ended && return 0
+    # Where it hangs, for the report: every thread's backtrace.
+    local winpid
+    winpid=$(printf 'info process\n' | "$wine" winedbg 2>/dev/null |
+        sed -n "s/^[ =]*\([0-9a-f]*\) .*'proxymanager.exe'.*/\1/p" | head -n1)
+    if [[ -n $winpid ]]; then
+        printf 'attach 0x%s\nbt all\ndetach\nquit\n' "$winpid" |
+            timeout 60 "$wine" winedbg 2>/dev/null | grep -v '^fixme' | head -n 150 >&2
+    fi
     # Left running, it would hold up every later wait for Wine to end.
     kill "$app_pid" 2>/dev/null
     return 1

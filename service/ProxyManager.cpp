@@ -294,7 +294,10 @@ void ProxyManager::clearHistory()
 
 void ProxyManager::closeHistory()
 {
-    history->close();
+    // For good: a request after it (a window closing at the program's end) would start a
+    // writer thread that nothing ends before the process does.
+    historyFile.clear();
+    history->setFile({});
 }
 
 // Test target

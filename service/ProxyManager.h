@@ -149,7 +149,8 @@ public:
     void requestHistoryReport(qint64 sinceMs, const QString &entry = {});
     // The current account's history, every target.
     void clearHistory();
-    // Writes what is waiting and waits for it: for a program about to end.
+    // Writes what is waiting and waits for it, and ends history for this ProxyManager: for a
+    // program about to end.
     void closeHistory();
 
     bool isTesting() const;
