@@ -1,6 +1,7 @@
 #include "ResultHistory.h"
 
 #include <QDateTime>
+#include <QSqlDatabase>
 #include <QThread>
 
 #include <utility>
@@ -32,6 +33,9 @@ HistoryWriter *ResultHistory::writerOrNull()
         return nullptr;
     if (writer)
         return writer;
+    // The driver, and SQLite with it, are loaded here rather than by the writer's thread: on
+    // Wine a library first loaded by a thread that has ended kept the program from ending.
+    QSqlDatabase::isDriverAvailable(u"QSQLITE"_s);
     thread = new QThread(this);
     thread->setObjectName(u"history"_s);
     writer = new HistoryWriter(file, connectOptions, openPragmas);
