@@ -8,10 +8,6 @@
 #include <QStringList>
 #include <QVariant>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -38,26 +34,13 @@ QString summaryTable(const QString &name, const QString &period)
     return u"CREATE TABLE "_s % name % u'(' % columns.join(u", "_s) % u") WITHOUT ROWID"_s;
 }
 
-// Wine, the Windows test bed, never lets a program that wrote to a write-ahead log end while
-// another one still holds the file; a rollback journal, locked with the same busy time-out,
-// lets both write there too.
-QString journalMode()
-{
-#ifdef Q_OS_WIN
-    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        ntdll && GetProcAddress(ntdll, "wine_get_version"))
-        return u"DELETE"_s;
-#endif
-    return u"WAL"_s;
-}
-
 } // namespace
 
 bool HistorySchema::prepare(QSqlDatabase &db, QString *error)
 {
     // Only a database without tables takes a new vacuum mode, so it comes first.
     if (!run(db, u"PRAGMA auto_vacuum=INCREMENTAL"_s, error) ||
-        !run(db, u"PRAGMA journal_mode="_s % journalMode(), error) ||
+        !run(db, u"PRAGMA journal_mode=WAL"_s, error) ||
         !run(db, u"PRAGMA synchronous=NORMAL"_s, error))
         return false;
     // A deferred transaction would fail at once, not wait, when another writer is busy.
