@@ -15,10 +15,14 @@ namespace {
 
 // Up among Up, Access Denied, Timeout and Error: the user's own line being down, or an
 // entry that is no proxy at all, says nothing about the proxy.
+int uptimeOf(qint64 up, qint64 counted)
+{
+    return counted == 0 ? -1 : int(up * 100 / counted);
+}
+
 int uptimeOf(const std::array<qint64, 6> &counts)
 {
-    const qint64 counted = counts[0] + counts[1] + counts[2] + counts[3];
-    return counted == 0 ? -1 : int(counts[0] * 100 / counted);
+    return uptimeOf(counts[0], counts[0] + counts[1] + counts[2] + counts[3]);
 }
 
 bool failed(const QSqlQuery &query, QString *error)
@@ -93,9 +97,8 @@ QHash<qint64, RecentHistory> HistoryQueries::recent(qint64 account, qint64 targe
         return failed(counts, error), QHash<qint64, RecentHistory>();
     while (counts.next() && !*stop) {
         const qint64 packed = counts.value(1).toLongLong();
-        const qint64 counted = packed >> 32;
         answers[counts.value(0).toLongLong()].uptimePercent =
-            counted == 0 ? -1 : int((packed & 0xffffffff) * 100 / counted);
+            uptimeOf(packed & 0xffffffff, packed >> 32);
     }
     // Each entry's results from its 20th newest on, oldest first.
     QSqlQuery &last = prepared(

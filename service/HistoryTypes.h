@@ -10,6 +10,13 @@
 // The values result history answers with: plain data, copied between the writer's thread and
 // its callers.
 
+// Whose results: the service's address and the user name.
+struct HistoryAccount
+{
+    QString api;
+    QString user;
+};
+
 // What the proxy table shows of one entry's recorded results.
 struct RecentHistory
 {

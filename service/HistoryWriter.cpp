@@ -3,6 +3,7 @@
 #include "HistoryKeys.h"
 #include "HistoryPruner.h"
 #include "HistoryQueries.h"
+#include "HistoryReader.h"
 #include "HistorySchema.h"
 #include "LatencyBuckets.h"
 #include "SafeText.h"
@@ -59,7 +60,7 @@ void HistoryWriter::closeConnection()
     insertResult.reset();
     summaryStatements.clear();
     pruner.reset();
-    queries.reset();
+    reader.reset();
     keys.reset();
     db = QSqlDatabase();
     if (std::exchange(opened, false))
@@ -99,7 +100,7 @@ bool HistoryWriter::usable()
         if (QSqlQuery query(db); !query.exec(pragma))
             return fail(u"open"_s, query.lastError().text());
     keys = std::make_unique<HistoryKeys>(db);
-    queries = std::make_unique<HistoryQueries>(db);
+    reader = std::make_unique<HistoryReader>(db, *keys);
     pruner = std::make_unique<HistoryPruner>(db);
     insertResult = std::make_unique<QSqlQuery>(db);
     insertResult->prepare(u"INSERT OR IGNORE INTO result(entry, target, at, code, latency) "
@@ -224,18 +225,9 @@ QList<RecentHistory> HistoryWriter::recent(const HistoryAccount &account, const 
     if (!usable())
         return {};
     QString error;
-    const qint64 accountId = keys->account(account.api, account.user, false, &error);
-    const qint64 targetId = keys->target(target, false, &error);
-    const QHash<QString, qint64> known =
-        accountId ? keys->entries(accountId, &error) : QHash<QString, qint64>();
-    const QHash<qint64, RecentHistory> read =
-        accountId && targetId ? queries->recent(accountId, targetId, now(), &leaving, &error)
-                              : QHash<qint64, RecentHistory>();
+    QList<RecentHistory> answers = reader->recent(account, target, entries, &leaving, &error);
     if (!error.isEmpty())
         fail(u"read"_s, error);
-    QList<RecentHistory> answers(entries.size());
-    for (int i = 0; i < entries.size(); ++i)
-        answers[i] = read.value(known.value(entries.at(i)));
     return answers;
 }
 
@@ -246,11 +238,7 @@ EntryTimeline HistoryWriter::timeline(const HistoryAccount &account, const QStri
     EntryTimeline timeline;
     QString error;
     if (usable()) {
-        const qint64 accountId = keys->account(account.api, account.user, false, &error);
-        const qint64 targetId = keys->target(target, false, &error);
-        const qint64 entryId = accountId ? keys->entry(accountId, entry, false, &error) : 0;
-        if (entryId && targetId)
-            timeline = queries->timeline(entryId, targetId, now(), &error);
+        timeline = reader->timeline(account, target, entry, &error);
         if (!error.isEmpty())
             fail(u"read"_s, error);
     }
@@ -265,21 +253,7 @@ QList<EntryReport> HistoryWriter::report(const HistoryAccount &account, const QS
     if (!usable())
         return {};
     QString error;
-    const qint64 accountId = keys->account(account.api, account.user, false, &error);
-    const qint64 targetId = keys->target(target, false, &error);
-    QHash<QString, qint64> ids =
-        accountId ? keys->entries(accountId, &error) : QHash<QString, qint64>();
-    QStringList texts = entry.isEmpty() ? ids.keys() : QStringList{entry};
-    texts.sort();
-    QList<EntryReport> reports;
-    for (const QString &text : std::as_const(texts)) {
-        if (!ids.value(text) || !targetId || !error.isEmpty())
-            continue;
-        EntryReport report = queries->report(ids.value(text), targetId, sinceMs, now(), &error);
-        report.entry = text;
-        if (report.results > 0)
-            reports.append(report);
-    }
+    QList<EntryReport> reports = reader->report(account, target, sinceMs, entry, &error);
     if (!error.isEmpty()) {
         fail(u"read"_s, error);
         return {};

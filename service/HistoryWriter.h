@@ -12,16 +12,9 @@
 
 class HistoryKeys;
 class HistoryPruner;
-class HistoryQueries;
+class HistoryReader;
 class QSqlQuery;
 class QTimer;
-
-// Whose results: the service's address and the user name.
-struct HistoryAccount
-{
-    QString api;
-    QString user;
-};
 
 struct RecordedResult
 {
@@ -85,7 +78,7 @@ private:
     QSqlDatabase db;
     std::unique_ptr<HistoryKeys> keys;
     std::unique_ptr<HistoryPruner> pruner;
-    std::unique_ptr<HistoryQueries> queries;
+    std::unique_ptr<HistoryReader> reader;
     std::unique_ptr<QSqlQuery> insertResult;
     QHash<int, std::shared_ptr<QSqlQuery>> summaryStatements;
     QTimer *pruneTimer = nullptr;
