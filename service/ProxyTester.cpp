@@ -78,6 +78,7 @@ void ProxyTester::start(const QStringList &list, int wanted, const QList<int> &o
     }
     concurrency = std::clamp(wanted, 1, maxConcurrency);
     next = 0;
+    peakInFlight = 0;
     stopRequested = false;
     dropping = false;
     running = true;
@@ -159,7 +160,7 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
         const TargetCheck *check = TargetCheck::read(slot.reply, target.expect);
         connect(check, &TargetCheck::finished, this, [this, &slot, check] { judge(slot, *check); });
     }
-    ++inFlight;
+    peakInFlight = std::max(peakInFlight, ++inFlight);
     slot.clock.start();
     if (tickTimerId == 0)
         tickTimerId = startTimer(tickMs, Qt::PreciseTimer);

@@ -26,7 +26,8 @@ public:
     explicit ProxyTester(QObject *parent = nullptr);
     ~ProxyTester() override;
 
-    static constexpr int maxConcurrency = 64;
+    // The one bound on tests at once: the spin box, the config file and the command line.
+    static constexpr int maxConcurrency = 512;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
 
     // The word for a result's status code, 0 to 5 ("Up" ... "Invalid entry"); empty otherwise.
@@ -42,6 +43,8 @@ public:
     // is gone. finishedTest still comes once they are done.
     void dropResults();
     bool isTesting() const { return running; }
+    // The most tests in flight at once since the run started.
+    int mostInFlight() const { return peakInFlight; }
 
     QString pingUrl;
     // Read when a run starts. With a custom target the ping page is still what tells whether
@@ -84,6 +87,7 @@ private:
     int concurrency = 1;
     int next = 0;
     int inFlight = 0;
+    int peakInFlight = 0;
     bool running = false;
     bool stopRequested = false;
     bool dropping = false;
