@@ -2,10 +2,10 @@
 
 #include "IpAddress.h"
 #include "OutcomeText.h"
+#include "ProxyReply.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
@@ -14,17 +14,12 @@
 
 using namespace Qt::StringLiterals;
 
-ExitAddressFetch::ExitAddressFetch(QNetworkAccessManager &network, const QString &url,
-                                   QObject *parent)
+ExitAddressFetch::ExitAddressFetch(const QNetworkProxy &proxy, const QString &url, QObject *parent)
     : QObject(parent)
 {
     QNetworkRequest request(QUrl(url.trimmed()));
     request.setRawHeader("Accept-Encoding", "identity");
-    // No login the access manager may have cached goes to a page of the user's choosing.
-    request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    reply = network.get(request);
+    reply = new ProxyReply(request, proxy, this);
     const ReplyReader *reader =
         ReplyReader::read(reply, {ReplyReader::Keep::Body, maxAnswerBytes, 0, 0});
     connect(reader, &ReplyReader::finished, this, &ExitAddressFetch::answered);

@@ -4,12 +4,12 @@
 #include <QString>
 #include <QTimer>
 
-class QNetworkAccessManager;
+class QNetworkProxy;
 class QNetworkReply;
 
-// Asks a page that answers the caller's address as plain text, through the proxy the access
-// manager is set to, so the answer is the address the proxy's traffic leaves from. Bounded in
-// time and size; the request carries no credentials.
+// Asks a page that answers the caller's address as plain text, through the given proxy, so the
+// answer is the address the proxy's traffic leaves from. Bounded in time and size; the request
+// carries no credentials.
 class ExitAddressFetch : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,7 @@ public:
     // An address with a line end fits many times.
     static constexpr qint64 maxAnswerBytes = 1024;
 
-    ExitAddressFetch(QNetworkAccessManager &network, const QString &url, QObject *parent);
+    ExitAddressFetch(const QNetworkProxy &proxy, const QString &url, QObject *parent);
     ~ExitAddressFetch() override;
 
 signals:

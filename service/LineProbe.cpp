@@ -1,5 +1,6 @@
 #include "LineProbe.h"
 
+#include "ProxyReply.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
 #include "TestTarget.h"
@@ -13,8 +14,6 @@ using namespace Qt::StringLiterals;
 
 LineProbe::LineProbe(QObject *parent) : QObject(parent)
 {
-    network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, this, [this] { settle(false); });
 }
@@ -41,7 +40,8 @@ void LineProbe::judge(const QStringList &result, const QString &pingUrl, int tim
         return;
     current = State::Waiting;
     // The same request as the ping page's own probe.
-    reply = network.get(TestTarget::pageRequest(pingUrl % u"?testError=1"_s));
+    reply = new ProxyReply(TestTarget::pageRequest(pingUrl % u"?testError=1"_s),
+                           QNetworkProxy(QNetworkProxy::NoProxy), this);
     const ReplyReader *reader = ReplyReader::read(reply, {ReplyReader::Keep::Body, 1024, 0, 0});
     connect(reader, &ReplyReader::finished, this, [this] {
         settle(ReplyBody::latin1UpToNul(ReplyBody::readAll(reply)).trimmed() == u"1");

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -42,7 +41,6 @@ private:
     void settle(bool lineUp);
     static QStringList verdict(const QStringList &result, bool lineUp);
 
-    QNetworkAccessManager network;
     QNetworkReply *reply = nullptr;
     QTimer deadline;
     State current = State::NotAsked;

@@ -6,12 +6,12 @@
 #include "LineProbe.h"
 #include "OutcomeText.h"
 #include "ProxyEntry.h"
+#include "ProxyReply.h"
 #include "ReplyBody.h"
 #include "ReplyReader.h"
 #include "SafeText.h"
 #include "TargetCheck.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -26,15 +26,21 @@ using namespace ReplyBody;
 
 namespace {
 
-// Enough to keep the event loop moving through a long list of invalid entries.
-constexpr int invalidPerPass = 64;
+// Tests started or invalid entries reported in one pass of the event loop: hundreds of
+// connections opened in one pass would hold the loop, and every one's clock would run while
+// the others are opened.
+constexpr int entriesPerPass = 32;
+
+QNetworkProxy proxyAt(const QString &host, quint16 port)
+{
+    return QNetworkProxy(QNetworkProxy::HttpProxy, host, port);
+}
 
 } // namespace
 
-// One test in flight: its own access manager, request, proxy, clocks and probe.
+// One test in flight: its request, proxy, clocks and probe.
 struct ProxyTester::Slot
 {
-    QNetworkAccessManager network;
     QNetworkReply *reply = nullptr;
     // Set while a working proxy's exit address is asked, with a time-out of its own.
     ExitAddressFetch *exitFetch = nullptr;
@@ -101,9 +107,9 @@ void ProxyTester::dropResults()
 void ProxyTester::fill()
 {
     const quint64 run = runNumber;
-    for (int reported = 0;
-         running && !stopRequested && next < order.size() && inFlight < concurrency;) {
-        if (reported == invalidPerPass) {
+    for (int passed = 0; running && !stopRequested && next < order.size() && inFlight < concurrency;
+         ++passed) {
+        if (passed == entriesPerPass) {
             continuePending = true;
             QTimer::singleShot(0, this, [this, run] {
                 if (run != runNumber)
@@ -119,7 +125,6 @@ void ProxyTester::fill()
             send(freeSlot(), index, entry.host, entry.port);
             emit startTestingProxy({entry.host, entry.portText});
         } else {
-            ++reported;
             emit finishedTestingProxy({SafeText::singleLine(entry.host),
                                        SafeText::singleLine(entry.portText), u"5"_s, u"0"_s,
                                        QString::number(index), entry.problem});
@@ -139,10 +144,7 @@ ProxyTester::Slot &ProxyTester::freeSlot()
             return *slot;
     }
     testSlots.push_back(std::make_unique<Slot>());
-    Slot *slot = testSlots.back().get();
-    // Redirects are answers of their own, as for every request of the client.
-    slot->network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    return *slot;
+    return *testSlots.back();
 }
 
 void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
@@ -151,9 +153,7 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
     slot.host = host;
     slot.port = port;
     slot.probing = false;
-    slot.network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host, port));
-
-    slot.reply = slot.network.get(target.request(pingUrl));
+    slot.reply = new ProxyReply(target.request(pingUrl), proxyAt(host, port), this);
     if (target.isPingPage()) {
         readPage(slot);
     } else {
@@ -192,7 +192,9 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
         return;
     }
 
-    slot.elapsedMs = int(slot.clock.elapsed());
+    // When the answer ended, not when its reader got to it.
+    const auto *own = qobject_cast<const ProxyReply *>(reply);
+    slot.elapsedMs = int(own && own->finishedMs() >= 0 ? own->finishedMs() : slot.clock.elapsed());
     if (body.trimmed() == u"1")
         return up(slot);
     const QString message = OutcomeText::refusedAddress(body);
@@ -206,8 +208,8 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
 // Whether the ping page answers without any proxy tells a broken proxy from a broken line.
 void ProxyTester::sendProbe(Slot &slot)
 {
-    slot.network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    slot.reply = slot.network.get(TestTarget::pageRequest(pingUrl % u"?testError=1"_s));
+    slot.reply = new ProxyReply(TestTarget::pageRequest(pingUrl % u"?testError=1"_s),
+                                QNetworkProxy(QNetworkProxy::NoProxy), this);
     readPage(slot);
     slot.probing = true;
     slot.probeClock.start();
@@ -234,8 +236,8 @@ void ProxyTester::up(Slot &slot)
 {
     if (target.exitIpUrl.isEmpty())
         return report(slot, u"0"_s);
-    // Through the same proxy, still set on the slot's access manager.
-    slot.exitFetch = new ExitAddressFetch(slot.network, target.exitIpUrl, this);
+    // Through the same proxy.
+    slot.exitFetch = new ExitAddressFetch(proxyAt(slot.host, slot.port), target.exitIpUrl, this);
     connect(slot.exitFetch, &ExitAddressFetch::finished, this, [this, &slot](const QStringList &r) {
         std::exchange(slot.exitFetch, nullptr)->deleteLater();
         report(slot, u"0"_s, r);

@@ -11,13 +11,12 @@
 #include <vector>
 
 class LineProbe;
-class QNetworkAccessManager;
 class TargetCheck;
 class QNetworkReply;
 class QTimerEvent;
 
-// Runs the tests of a proxy list, up to a given number at once. Each test in flight has an
-// access manager of its own, since an access manager holds only one proxy setting.
+// Runs the tests of a proxy list, up to a given number at once, each test in flight over a
+// connection of its own through its proxy.
 class ProxyTester : public QObject
 {
     Q_OBJECT
