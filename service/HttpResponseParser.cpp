@@ -131,6 +131,7 @@ void HttpResponseParser::headEnded()
         return;
     }
     current = State::Body;
+    headDone = true;
     if (bodiless || code == 101 || code == 204 || code == 304) {
         current = State::Done;
         return;
@@ -199,7 +200,7 @@ qsizetype HttpResponseParser::feedChunked(QByteArrayView data, QByteArray &body)
             else if (headBytes > maxHeadBytes)
                 fail();
         } else {
-            const QByteArray size = line.left(line.indexOf(';')).trimmed();
+            const QByteArray size = line.split(';').constFirst().trimmed();
             bool ok = false;
             remaining = size.toLongLong(&ok, 16);
             if (!ok || remaining < 0 || size.size() > 15 || size.startsWith('+') ||

@@ -32,7 +32,8 @@ public:
     void closed();
 
     State state() const { return current; }
-    bool hasHead() const { return current == State::Body || current == State::Done; }
+    // The status line and headers are in, whatever came after them.
+    bool hasHead() const { return headDone; }
     int status() const { return code; }
     const QByteArray &reason() const { return phrase; }
     const QList<QPair<QByteArray, QByteArray>> &headers() const { return fields; }
@@ -70,6 +71,7 @@ private:
     qint64 remaining = 0;
     qsizetype headBytes = 0;
     bool statusSeen = false;
+    bool headDone = false;
     int code = 0;
     QByteArray phrase;
     QList<QPair<QByteArray, QByteArray>> fields;

@@ -137,14 +137,14 @@ void ProxyReply::pump()
         const bool hadHead = answer.hasHead();
         const qsizetype before = body.size();
         answer.feed(QByteArrayView(chunk, size), body);
-        if (answer.state() == HttpResponseParser::State::Failed)
-            return fail(ProtocolFailure, u"the answer is not HTTP"_s);
-        grew = grew || body.size() > before;
         if (!hadHead && answer.hasHead()) {
             headArrived();
             if (isFinished())
                 return;
         }
+        if (answer.state() == HttpResponseParser::State::Failed)
+            return fail(ProtocolFailure, u"the answer is not HTTP"_s);
+        grew = grew || body.size() > before;
     }
     if (grew) {
         emit readyRead();
