@@ -79,6 +79,7 @@ ProxyReply::ProxyReply(const QNetworkRequest &request, const QNetworkProxy &prox
 #endif
     else
         socket->connectToHost(request.url().host(), port);
+    constructed = true;
 }
 
 ProxyReply::~ProxyReply()
@@ -123,7 +124,7 @@ void ProxyReply::sendRequest()
 void ProxyReply::pump()
 {
     pumpQueued = false;
-    if (isFinished() || !socket)
+    if (isFinished() || !socket || !constructed)
         return;
     if (viaProxy && https && !tunnelOpen)
         return readTunnelAnswer();
@@ -197,6 +198,10 @@ void ProxyReply::socketError()
 {
     if (isFinished() || !socket)
         return;
+    // A connection refused at once (as Wine does on loopback) must not end the reply before
+    // its caller could connect to it.
+    if (!constructed)
+        return QTimer::singleShot(0, this, &ProxyReply::socketError);
     const bool toProxy = viaProxy && !tunnelOpen;
     switch (socket->error()) {
     case QAbstractSocket::RemoteHostClosedError:

@@ -53,6 +53,7 @@ private:
     const bool https;
     bool tunnelOpen = false;
     bool pumpQueued = false;
+    bool constructed = false;
     HttpResponseParser tunnelAnswer{true};
     HttpResponseParser answer;
     QByteArray body;
