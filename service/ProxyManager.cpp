@@ -225,7 +225,7 @@ void ProxyManager::startTestingSome(const QList<int> &indexes)
         tester->target.exitIpUrl.clear();
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
-    tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
+    tester->start(proxies, std::clamp(testConcurrency, 1, ProxyTester::maxConcurrency), indexes);
 }
 
 void ProxyManager::stop(bool force)

@@ -112,7 +112,7 @@ public:
     QList<int> authRetryMs{5000, 10000, 30000, 60000};
     QList<int> authFollowUpMs{10000, 30000};
     int apiTimeoutMs = 0;
-    // Tests in flight at once, 1 to 64; read when a run starts.
+    // Tests in flight at once, 1 to ProxyTester::maxConcurrency; read when a run starts.
     int testConcurrency = 1;
 
     // Saved login: the password in the OS keychain, the user name in the settings. Each ends
@@ -161,7 +161,6 @@ public:
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
     static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
-    static constexpr int maxTestConcurrency = 64;
     // Far above any real account; past it a list is refused rather than shown.
     static constexpr int maxProxies = 200000;
     // Answers are read as they arrive and cut off at these. A list entry or an address is far

@@ -78,7 +78,7 @@ private slots:
             u"unknown command: ls i t"_s);
         row("option of another command", u"list --working"_s, {}, 2, {}, u"option of test"_s);
         row("watch without authorize", u"list --watch"_s, {}, 2, {}, u"options of authorize"_s);
-        row("parallel out of range", u"test --parallel 65"_s, {}, 2, {}, u"--parallel"_s);
+        row("parallel out of range", u"test --parallel 0"_s, {}, 2, {}, u"--parallel"_s);
         row("interval past a day", u"authorize --watch --interval 86400.5"_s, {}, 2, {},
             u"--interval"_s);
         row("config missing", u"list --config /nonexistent/config.ini"_s, {}, 2, {},

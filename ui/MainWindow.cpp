@@ -7,6 +7,7 @@
 #include "HistoryView.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
+#include "ProxyTester.h"
 #include "RememberedChoices.h"
 #include "RetestScheduler.h"
 #include "RunStatus.h"
@@ -53,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     });
 
     connect(menu, &ApplicationMenu::problem, this, &MainWindow::appendLog);
+    ui->sbParallelTests->setMaximum(ProxyTester::maxConcurrency);
     choices = new RememberedChoices(this, ui->sbParallelTests,
                                     ui->action_Ensure_my_IP_is_always_authorized, menu);
     choices->placeWindow();
