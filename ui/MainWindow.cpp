@@ -85,6 +85,8 @@ void MainWindow::initInTray()
     connect(proxyManager, &ProxyManager::finishedAuthorizeIp, this, &MainWindow::authorizeIp);
     connect(proxyManager, &ProxyManager::startTestingProxy, this, &MainWindow::startTestingProxy);
     connect(proxyManager, &ProxyManager::finishedTest, this, &MainWindow::finishedTest);
+    connect(proxyManager, &ProxyManager::testingNote, this,
+            [this](const QString &line) { log->appendLines(line % u'\n'); });
     connect(new AuthorizationReport(proxyManager, log, ui->action_Ensure_my_IP_is_always_authorized,
                                     this),
             &AuthorizationReport::notice, this, &MainWindow::notify);
