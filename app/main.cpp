@@ -2,6 +2,7 @@
 #include "ForgetEverything.h"
 #include "LoginWindow.h"
 #include "MainWindow.h"
+#include "OpenFileLimit.h"
 #include "ProgramIdentity.h"
 #include "ProxyManager.h"
 #include "StartOptions.h"
@@ -13,6 +14,8 @@
 
 int main(int argc, char **argv)
 {
+    // Many tests at once need many sockets.
+    OpenFileLimit::raiseToHard();
     QApplication app(argc, argv);
     ProgramIdentity::apply();
     const StartOptions options = StartOptions::parse(QCoreApplication::arguments());

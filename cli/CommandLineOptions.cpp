@@ -3,6 +3,7 @@
 #include "CliOutput.h"
 #include "ClientConfig.h"
 #include "IpAddress.h"
+#include "ProxyTester.h"
 #include "SafeText.h"
 
 #include <QCommandLineParser>
@@ -74,9 +75,11 @@ int CommandLineOptions::parse(const QStringList &arguments)
     const QCommandLineOption pingOption(u"ping-url"_s, u"Address of the ping page."_s, u"URL"_s);
     const QCommandLineOption credentialsOption(
         u"credentials"_s, u"File with the user name and password."_s, u"FILE"_s);
-    const QCommandLineOption parallelOption(
-        u"parallel"_s, u"test: entries tested at once, 1 to 64 (default: PARALLEL_TESTS)."_s,
-        u"N"_s);
+    const QCommandLineOption parallelOption(u"parallel"_s,
+                                            u"test: entries tested at once, 1 to "_s %
+                                                QString::number(ProxyTester::maxConcurrency) %
+                                                u" (default: PARALLEL_TESTS)."_s,
+                                            u"N"_s);
     const QCommandLineOption timeoutOption(
         u"timeout"_s, u"test: time-out of each test in milliseconds (default: 10000)."_s, u"MS"_s);
     const QCommandLineOption formatOption(u"format"_s,
@@ -195,9 +198,13 @@ int CommandLineOptions::parse(const QStringList &arguments)
     }
     bool ok = true;
     if (parser.isSet(parallelOption)) {
-        parallel = parser.value(parallelOption).toInt(&ok);
-        if (!ok || parallel < 1 || parallel > ClientConfig::maxParallelTests)
-            return usage(u"--parallel must be a number from 1 to 64"_s);
+        // Past the bound means the bound, as in config.ini.
+        static const QRegularExpression positive(u"^0*[1-9][0-9]*$"_s);
+        const QString text = parser.value(parallelOption).trimmed();
+        if (!positive.match(text).hasMatch())
+            return usage(u"--parallel must be a number from 1 to "_s %
+                         QString::number(ProxyTester::maxConcurrency));
+        parallel = ClientConfig::parallelTestsFrom(text);
     }
     if (parser.isSet(timeoutOption)) {
         timeoutMs = parser.value(timeoutOption).toInt(&ok);

@@ -23,6 +23,12 @@ void TestCommand::run()
             });
     connect(&manager, &ProxyManager::finishedTestingProxy, this, &TestCommand::testResult);
     connect(&manager, &ProxyManager::finishedTest, this, &TestCommand::testsDone);
+    connect(&manager, &ProxyManager::testingNote, this, [this](const QString &line) {
+        // Over the progress line, which goes on below.
+        if (showProgress)
+            CliOutput::err(u"\r"_s);
+        output.error(line);
+    });
     connect(&manager, &ProxyManager::finishedGetProxies, this, [this] {
         if (manager.proxies.isEmpty())
             return;

@@ -1,10 +1,13 @@
 #include "CommandLineClient.h"
+#include "OpenFileLimit.h"
 #include "ProgramIdentity.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char **argv)
 {
+    // Many tests at once need many sockets.
+    OpenFileLimit::raiseToHard();
     QCoreApplication app(argc, argv);
     ProgramIdentity::apply();
     CommandLineClient client;

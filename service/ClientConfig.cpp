@@ -1,5 +1,7 @@
 #include "ClientConfig.h"
 
+#include "ProxyTester.h"
+
 #include <QFileInfo>
 #include <QSettings>
 
@@ -33,9 +35,9 @@ int ClientConfig::parallelTestsFrom(const QString &text)
         const QString digits = text.trimmed();
         const bool allDigits = std::all_of(digits.begin(), digits.end(),
                                            [](QChar c) { return c >= u'0' && c <= u'9'; });
-        return allDigits ? maxParallelTests : 1;
+        return allDigits ? ProxyTester::maxConcurrency : 1;
     }
     if (!ok || value < 1)
         return 1;
-    return int(qMin<qlonglong>(value, maxParallelTests));
+    return int(qMin<qlonglong>(value, ProxyTester::maxConcurrency));
 }

@@ -9,10 +9,8 @@ public:
     // Reads the file without ever creating or writing it.
     static ClientConfig load(const QString &fileName = QStringLiteral("config.ini"));
 
-    // The file's PARALLEL_TESTS text as a number of tests at once: 1 to maxParallelTests.
+    // The file's PARALLEL_TESTS text as a number of tests at once: 1 to the tester's bound.
     static int parallelTestsFrom(const QString &text);
-
-    static constexpr int maxParallelTests = 64;
 
     QString apiUrl;
     QString pingUrl;

@@ -3,6 +3,7 @@
 #include "ApiClient.h"
 #include "Authorizer.h"
 #include "IpAddress.h"
+#include "OpenFileLimit.h"
 #include "OwnAddressRecord.h"
 #include "ProxyListAnswer.h"
 #include "ProxyTester.h"
@@ -225,7 +226,16 @@ void ProxyManager::startTestingSome(const QList<int> &indexes)
         tester->target.exitIpUrl.clear();
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
-    tester->start(proxies, std::clamp(testConcurrency, 1, maxTestConcurrency), indexes);
+    const int wanted = std::clamp(testConcurrency, 1, ProxyTester::maxConcurrency);
+    const int fitting = OpenFileLimit::fitting(wanted, descriptorsPerTest, descriptorReserve);
+    // Fewer at once rather than tests failing for want of a socket.
+    if (fitting < wanted)
+        emit testingNote(
+            u"Testing %1 at once instead of %2: the open-file limit (%3) allows no more."_s
+                .arg(fitting)
+                .arg(wanted)
+                .arg(OpenFileLimit::soft()));
+    tester->start(proxies, fitting, indexes);
 }
 
 void ProxyManager::stop(bool force)

@@ -112,8 +112,12 @@ public:
     QList<int> authRetryMs{5000, 10000, 30000, 60000};
     QList<int> authFollowUpMs{10000, 30000};
     int apiTimeoutMs = 0;
-    // Tests in flight at once, 1 to 64; read when a run starts.
+    // Tests in flight at once, 1 to ProxyTester::maxConcurrency; read when a run starts, and
+    // lowered for that run where the open-file limit cannot hold so many.
     int testConcurrency = 1;
+    // The tester holds one socket per test in flight; the rest of the program keeps the reserve.
+    static constexpr int descriptorsPerTest = 1;
+    static constexpr int descriptorReserve = 32;
 
     // Saved login: the password in the OS keychain, the user name in the settings. Each ends
     // in its signal, within keychainWaitMs.
@@ -161,7 +165,6 @@ public:
     // A list of 100,000 proxies is about 2 MB; the ping page is a single character.
     static constexpr qint64 maxApiReplyBytes = 32 * 1024 * 1024;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
-    static constexpr int maxTestConcurrency = 64;
     // Far above any real account; past it a list is refused rather than shown.
     static constexpr int maxProxies = 200000;
     // Answers are read as they arrive and cut off at these. A list entry or an address is far
@@ -216,6 +219,8 @@ signals:
     void historyCleared();
     // One line, without its line break.
     void historyProblem(const QString &line);
+    // A run goes on otherwise than asked, and why: one line for the log, without its line break.
+    void testingNote(const QString &line);
 
 private:
     SavedLogin *keychain();

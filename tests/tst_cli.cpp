@@ -1,4 +1,5 @@
 // The command-line client, run as a program against the fake service and the fixture's proxies.
+#include "FakePingProxy.h"
 #include "TestEnvironment.h"
 
 #include <QDateTime>
@@ -78,7 +79,7 @@ private slots:
             u"unknown command: ls i t"_s);
         row("option of another command", u"list --working"_s, {}, 2, {}, u"option of test"_s);
         row("watch without authorize", u"list --watch"_s, {}, 2, {}, u"options of authorize"_s);
-        row("parallel out of range", u"test --parallel 65"_s, {}, 2, {}, u"--parallel"_s);
+        row("parallel out of range", u"test --parallel 0"_s, {}, 2, {}, u"--parallel"_s);
         row("interval past a day", u"authorize --watch --interval 86400.5"_s, {}, 2, {},
             u"--interval"_s);
         row("config missing", u"list --config /nonexistent/config.ini"_s, {}, 2, {},
@@ -234,6 +235,40 @@ private slots:
         QCOMPARE(QString(csv.out).replace(ms, u",MS,"_s), expectedCsv);
         // A time-out's time is at least the limit.
         QVERIFY2(array.at(2)[u"ms"].toInt() >= 1500, qPrintable(json.out));
+    }
+
+    void openFileLimit_data()
+    {
+        QTest::addColumn<QString>("limit"); // of the shell's ulimit
+        QTest::addColumn<bool>("lowered");
+        QTest::newRow("soft 300, raised to the hard") << u"-Sn 300"_s << false;
+        QTest::newRow("1024") << u"-n 1024"_s << false;
+        QTest::newRow("300, fewer at once") << u"-n 300"_s << true;
+    }
+    // 600 entries at 512 at once (any number past the bound is 512): each works, and a limit
+    // that cannot hold them all lowers the number at once and says so.
+    void openFileLimit()
+    {
+        QFETCH(QString, limit);
+        QFETCH(bool, lowered);
+        FakePingProxy proxy;
+        proxy.minDelayMs = 100;
+        proxy.maxDelayMs = 300;
+        QVERIFY(proxy.listen());
+        env.service.setProxies(TestEnvironment::demoUser(), QStringList(600, proxy.entry()));
+        QProcess process;
+        start(process, {u"test"_s, u"--working"_s, u"--parallel"_s, u"99999999999"_s}, {}, limit);
+        const Outcome outcome = finish(process);
+        QVERIFY2(outcome.status == 0, qPrintable(outcome.err));
+        QCOMPARE(outcome.out, QString(proxy.entry() % u'\n').repeated(600));
+        static const QRegularExpression line(
+            u"^proxymanager-cli: Testing (\\d+) at once instead of 512: the open-file limit "
+            u"\\(300\\) allows no more\\.\n$"_s);
+        const QRegularExpressionMatch match = line.match(outcome.err);
+        QVERIFY2(match.hasMatch() == lowered, qPrintable(outcome.err));
+        const int most = lowered ? match.captured(1).toInt() : 512;
+        QVERIFY2(proxy.mostOpen <= most && proxy.mostOpen > most / 2,
+                 qPrintable(QString::number(proxy.mostOpen)));
     }
 
     // A custom target and the exit address: exit_ip before detail, in CSV and JSON.
@@ -452,7 +487,9 @@ private slots:
 private:
     // With the user and password in the environment, the demo account's unless given; an empty
     // one is left out.
-    void start(QProcess &process, const QStringList &arguments, QStringList credentials = {})
+    // Through a shell with that ulimit, when given.
+    void start(QProcess &process, const QStringList &arguments, QStringList credentials = {},
+               const QString &limit = {})
     {
         if (credentials.isEmpty())
             credentials = QStringList{TestEnvironment::demoUser(), TestEnvironment::demoPassword()};
@@ -474,7 +511,13 @@ private:
         if (!arguments.contains(u"--api-url"_s))
             all << u"--api-url"_s << env.service.url(u"/api"_s).toString();
         all << u"--ping-url"_s << env.service.url(u"/ping"_s).toString();
-        process.start(QStringLiteral(PM_CLI_PATH), all);
+        if (limit.isEmpty())
+            process.start(QStringLiteral(PM_CLI_PATH), all);
+        else
+            process.start(u"/bin/sh"_s,
+                          QStringList{u"-c"_s, u"ulimit "_s % limit % u" && exec \"$0\" \"$@\""_s,
+                                      QStringLiteral(PM_CLI_PATH)} +
+                              all);
         QVERIFY(process.waitForStarted(10000));
     }
 

@@ -55,8 +55,8 @@ private slots:
                                    << 8;
         QTest::newRow("General section, CR LF, comment, spaces, parallel above the bound")
             << "; comment\r\n[General]\r\nAPI_URL = http://a/api \r\nTITLE_TEXT=T\r\n"
-               "PARALLEL_TESTS = 65 \r\n"_ba
-            << QStringList{u"http://a/api"_s, none, u"T"_s, none} << 64;
+               "PARALLEL_TESTS = 513 \r\n"_ba
+            << QStringList{u"http://a/api"_s, none, u"T"_s, none} << 512;
         QTest::newRow("other section ignored")
             << "[Other]\nAPI_URL=http://a/api\nPARALLEL_TESTS=5\n"_ba
             << QStringList{none, none, none, none} << 1;
@@ -66,7 +66,7 @@ private slots:
         QTest::newRow("no file") << QByteArray() << QStringList{none, none, none, none} << 1;
         const QStringList noUrls{none, none, none, none};
         QTest::newRow("parallel past a 64-bit number")
-            << "PARALLEL_TESTS=99999999999999999999999\n"_ba << noUrls << 64;
+            << "PARALLEL_TESTS=99999999999999999999999\n"_ba << noUrls << 512;
         QTest::newRow("parallel zero") << "PARALLEL_TESTS=0\n"_ba << noUrls << 1;
     }
     void readsFile()

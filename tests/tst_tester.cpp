@@ -1,5 +1,7 @@
 // The proxy tester through real tinyproxy instances and misbehaving fake proxies.
+#include "FakePingProxy.h"
 #include "ProxyManager.h"
+#include "ProxyTester.h"
 #include "TestEnvironment.h"
 
 #include <QSignalSpy>
@@ -275,6 +277,56 @@ private slots:
         // The silent proxy and the slow one are passed by the quick ones behind them.
         if (inFlight > 1)
             QCOMPARE(order.mid(7), (QList<int>{1, 0}));
+    }
+    void manyAtOnce_data()
+    {
+        QTest::addColumn<int>("concurrency");
+        QTest::addColumn<QString>("by"); // what the 10th result asks: a stop, a drop, a new run
+        for (const int n : {1, 4, 128}) {
+            for (const QString &by : {u""_s, u"stop"_s, u"drop"_s, u"run"_s})
+                QTest::addRow("%d at once, %s", n, by.isEmpty() ? "to the end" : qPrintable(by))
+                    << n << by;
+        }
+    }
+    // 200 entries: each reports once with its own index, exactly as many are out at once as
+    // asked, and the proxy never sees more. A stop sends nothing more; a drop reports nothing
+    // more; a new run reports only its own; each run that is not superseded ends once.
+    void manyAtOnce()
+    {
+        QFETCH(int, concurrency);
+        QFETCH(QString, by);
+        const int at = 10;
+        FakePingProxy proxy;
+        QVERIFY(proxy.listen());
+        ProxyTester tester;
+        tester.pingUrl = env.service.pingUrl().toString();
+        QList<int> order;
+        connect(&tester, &ProxyTester::finishedTestingProxy, this, [&](const QStringList &r) {
+            order << (r.at(2) == u"0" ? r.at(4).toInt() : -1);
+            if (order.size() == at && by == u"stop")
+                tester.stop();
+            else if (order.size() == at && by == u"drop")
+                tester.dropResults();
+            else if (order.size() == at && by == u"run")
+                tester.start({proxy.entry()}, concurrency);
+        });
+        QSignalSpy ended(&tester, &ProxyTester::finishedTest);
+        tester.start(QStringList(200, proxy.entry()), concurrency);
+        QVERIFY(ended.wait(60000));
+        QTest::qWait(50);
+        QCOMPARE(ended.count(), 1);
+        // Each result refills its slot until the 10th.
+        const int sent = by.isEmpty() ? 200 : concurrency + at - 1;
+        QCOMPARE(tester.mostInFlight(), by == u"run" ? 1 : concurrency);
+        QVERIFY(proxy.mostOpen <= concurrency);
+        QCOMPARE(order.size(), by == u"drop" ? at : by == u"run" ? at + 1 : sent);
+        if (by == u"run")
+            QCOMPARE(order.takeLast(), 0);
+        else
+            QCOMPARE(proxy.served, sent);
+        std::sort(order.begin(), order.end());
+        QVERIFY(std::adjacent_find(order.cbegin(), order.cend()) == order.cend());
+        QVERIFY(order.constFirst() >= 0 && order.constLast() < sent);
     }
 
     void customTarget_data()

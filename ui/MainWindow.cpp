@@ -7,6 +7,7 @@
 #include "HistoryView.h"
 #include "ProxyManager.h"
 #include "ProxyTableController.h"
+#include "ProxyTester.h"
 #include "RememberedChoices.h"
 #include "RetestScheduler.h"
 #include "RunStatus.h"
@@ -53,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     });
 
     connect(menu, &ApplicationMenu::problem, this, &MainWindow::appendLog);
+    ui->sbParallelTests->setMaximum(ProxyTester::maxConcurrency);
     choices = new RememberedChoices(this, ui->sbParallelTests,
                                     ui->action_Ensure_my_IP_is_always_authorized, menu);
     choices->placeWindow();
@@ -83,6 +85,8 @@ void MainWindow::initInTray()
     connect(proxyManager, &ProxyManager::finishedAuthorizeIp, this, &MainWindow::authorizeIp);
     connect(proxyManager, &ProxyManager::startTestingProxy, this, &MainWindow::startTestingProxy);
     connect(proxyManager, &ProxyManager::finishedTest, this, &MainWindow::finishedTest);
+    connect(proxyManager, &ProxyManager::testingNote, this,
+            [this](const QString &line) { log->appendLines(line % u'\n'); });
     connect(new AuthorizationReport(proxyManager, log, ui->action_Ensure_my_IP_is_always_authorized,
                                     this),
             &AuthorizationReport::notice, this, &MainWindow::notify);
