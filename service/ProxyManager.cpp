@@ -227,7 +227,8 @@ void ProxyManager::startTestingSome(const QList<int> &indexes)
     tester->timeoutMs = timeoutMs;
     tester->tickMs = tickMs;
     const int wanted = std::clamp(testConcurrency, 1, ProxyTester::maxConcurrency);
-    const int fitting = OpenFileLimit::fitting(wanted, descriptorsPerTest, descriptorReserve);
+    const int fitting = OpenFileLimit::fitting(wanted, ProxyTester::descriptorsPerTest,
+                                               ProxyTester::descriptorReserve);
     // Fewer at once rather than tests failing for want of a socket.
     if (fitting < wanted)
         emit testingNote(

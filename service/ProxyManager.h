@@ -115,9 +115,6 @@ public:
     // Tests in flight at once, 1 to ProxyTester::maxConcurrency; read when a run starts, and
     // lowered for that run where the open-file limit cannot hold so many.
     int testConcurrency = 1;
-    // The tester holds one socket per test in flight; the rest of the program keeps the reserve.
-    static constexpr int descriptorsPerTest = 1;
-    static constexpr int descriptorReserve = 32;
 
     // Saved login: the password in the OS keychain, the user name in the settings. Each ends
     // in its signal, within keychainWaitMs.

@@ -27,6 +27,10 @@ public:
 
     // The one bound on tests at once: the spin box, the config file and the command line.
     static constexpr int maxConcurrency = 512;
+    // One socket per test in flight: a probe or an exit address is asked after the test's own
+    // connection closed. The rest of the program keeps the reserve.
+    static constexpr int descriptorsPerTest = 1;
+    static constexpr int descriptorReserve = 32;
     static constexpr qint64 maxPingReplyBytes = 1024 * 1024;
 
     // The word for a result's status code, 0 to 5 ("Up" ... "Invalid entry"); empty otherwise.
