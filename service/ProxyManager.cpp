@@ -61,7 +61,6 @@ ProxyManager::ProxyManager()
     connect(history, &ResultHistory::cleared, this, &ProxyManager::historyCleared);
     connect(history, &ResultHistory::problem, this, &ProxyManager::historyProblem);
     connect(tester, &ProxyTester::finishedTest, this, &ProxyManager::finishedTest);
-    tickMs = 1;
     timeoutMs = 10000;
     authPeriodMs = 60000;
     apiTimeoutMs = 30000;
@@ -225,7 +224,6 @@ void ProxyManager::startTestingSome(const QList<int> &indexes)
     if (!testTarget.exitIpProblem(apiUrl).isEmpty())
         tester->target.exitIpUrl.clear();
     tester->timeoutMs = timeoutMs;
-    tester->tickMs = tickMs;
     const int wanted = std::clamp(testConcurrency, 1, ProxyTester::maxConcurrency);
     const int fitting = OpenFileLimit::fitting(wanted, ProxyTester::descriptorsPerTest,
                                                ProxyTester::descriptorReserve);

@@ -105,7 +105,6 @@ public:
     int defaultPort = 0;
 
     // Tunables, public so that tests can shorten them.
-    int tickMs = 0;
     int timeoutMs = 0;
     int authPeriodMs = 0;
     // After failed periodic rounds, capped at authPeriodMs; after a change of address.

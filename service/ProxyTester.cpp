@@ -162,8 +162,9 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
     }
     peakInFlight = std::max(peakInFlight, ++inFlight);
     slot.clock.start();
-    if (tickTimerId == 0)
-        tickTimerId = startTimer(tickMs, Qt::PreciseTimer);
+    // Every test has the same time-out: a later one never comes due before the one waited for.
+    if (expiryTimerId == 0)
+        expiryTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
 }
 
 // The page is handled once its reader is done: it ended, or was cut off at the bound.
@@ -213,6 +214,8 @@ void ProxyTester::sendProbe(Slot &slot)
     readPage(slot);
     slot.probing = true;
     slot.probeClock.start();
+    if (expiryTimerId == 0)
+        expiryTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
 }
 
 void ProxyTester::judge(Slot &slot, const TargetCheck &check)
@@ -246,8 +249,9 @@ void ProxyTester::up(Slot &slot)
 
 void ProxyTester::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() != tickTimerId)
+    if (event->timerId() != expiryTimerId)
         return;
+    killTimer(std::exchange(expiryTimerId, 0));
     const quint64 run = runNumber;
     // By index: a slot of a result may start a run that adds slots.
     for (std::size_t i = 0; i < testSlots.size() && run == runNumber; ++i) {
@@ -264,6 +268,23 @@ void ProxyTester::timerEvent(QTimerEvent *event)
             report(slot, u"4"_s);
         }
     }
+    armExpiry();
+}
+
+// For the earliest time-out still to come; tests sent from a result above armed a later one.
+void ProxyTester::armExpiry()
+{
+    if (expiryTimerId != 0)
+        killTimer(std::exchange(expiryTimerId, 0));
+    qint64 earliest = -1;
+    for (const auto &slot : testSlots) {
+        if (!slot->reply)
+            continue;
+        const qint64 left = timeoutMs - (slot->probing ? slot->probeClock : slot->clock).elapsed();
+        earliest = earliest < 0 ? left : std::min(earliest, left);
+    }
+    if (earliest >= 0)
+        expiryTimerId = startTimer(int(std::max<qint64>(earliest, 0)), Qt::PreciseTimer);
 }
 
 // The slot is free again when its result goes out.
@@ -281,10 +302,8 @@ QStringList ProxyTester::resultOf(const Slot &slot, const QString &status)
 void ProxyTester::emitResult(const QStringList &result)
 {
     --inFlight;
-    if (inFlight == 0 && tickTimerId != 0) {
-        killTimer(tickTimerId);
-        tickTimerId = 0;
-    }
+    if (inFlight == 0 && expiryTimerId != 0)
+        killTimer(std::exchange(expiryTimerId, 0));
     const quint64 run = runNumber;
     if (!dropping)
         emit finishedTestingProxy(result);
@@ -310,8 +329,6 @@ void ProxyTester::abandon()
     running = false;
     continuePending = false;
     ++runNumber;
-    if (tickTimerId != 0) {
-        killTimer(tickTimerId);
-        tickTimerId = 0;
-    }
+    if (expiryTimerId != 0)
+        killTimer(std::exchange(expiryTimerId, 0));
 }

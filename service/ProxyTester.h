@@ -53,7 +53,6 @@ public:
     // Read when a run starts. With a custom target the ping page is still what tells whether
     // the user's own line works, asked once per run.
     TestTarget target;
-    int tickMs = 1;
     int timeoutMs = 10000;
 
 signals:
@@ -79,6 +78,7 @@ private:
     void report(Slot &slot, const QString &status, const QStringList &extra = {});
     static QStringList resultOf(const Slot &slot, const QString &status);
     void emitResult(const QStringList &result);
+    void armExpiry();
     void finish();
     void abandon();
     Slot &freeSlot();
@@ -100,5 +100,6 @@ private:
     bool continuePending = false;
     // Tags everything of a run, so that a run superseded inside a signal stops where it is.
     quint64 runNumber = 0;
-    int tickTimerId = 0;
+    // Set for the earliest time-out of the tests in flight; none while none is out.
+    int expiryTimerId = 0;
 };
