@@ -9,12 +9,12 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextEdit>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -77,7 +77,7 @@ private slots:
                  QGuiApplication::primaryScreen()->availableGeometry().center());
         QVERIFY(!main.windowIcon().isNull());
         QVERIFY(!client.child<QPushButton>("bStopTesting")->isVisible());
-        QVERIFY(client.child<QTextEdit>("debugLog")->isReadOnly());
+        QVERIFY(client.child<QPlainTextEdit>("debugLog")->isReadOnly());
         auto *table = client.child<QTableView>("tableWidget");
         QCOMPARE(table->model()->rowCount(), env.demoProxies().size());
         QStringList headers;
@@ -98,14 +98,14 @@ private slots:
         // loses none of it.
         main.appendLog(u"no line end, "_s);
         main.appendLog(u"same line\n"_s);
-        auto *view = client.child<QTextEdit>("debugLog");
+        auto *view = client.child<QPlainTextEdit>("debugLog");
         QTRY_VERIFY(view->toPlainText().endsWith(u"line\n"_s));
         const QString first = view->toPlainText();
         const QStringList lines = first.split(u'\n');
         QVERIFY(QDateTime::fromString(lines.at(0), Qt::TextDate).isValid());
         QCOMPARE(lines.mid(1), (QStringList{line, u"no line end, same line"_s, {}}));
         // A later run appends its own part, beginning with its own date line.
-        QTextEdit laterView;
+        QPlainTextEdit laterView;
         DebugLog later(&laterView, nullptr);
         later.start();
         QVERIFY(QDateTime::fromString(later.text().section(u'\n', 0, 0), Qt::TextDate).isValid());

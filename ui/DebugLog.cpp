@@ -1,9 +1,9 @@
 #include "DebugLog.h"
 
 #include <QDateTime>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
-#include <QTextEdit>
 
 #include <utility>
 
@@ -27,14 +27,14 @@ QString shownInView(const QString &message)
 
 } // namespace
 
-DebugLog::DebugLog(QTextEdit *view, QObject *parent) : QObject(parent), view(view)
+DebugLog::DebugLog(QPlainTextEdit *view, QObject *parent) : QObject(parent), view(view)
 {
     // A read-only log has nothing to undo; the stack would keep a copy of every message.
     view->setUndoRedoEnabled(false);
     // Re-tests every few minutes would otherwise grow the view without end.
-    view->document()->setMaximumBlockCount(maxViewLines);
+    view->setMaximumBlockCount(maxViewLines);
     flushTimer.setSingleShot(true);
-    flushTimer.setInterval(0);
+    flushTimer.setInterval(flushIntervalMs);
     connect(&flushTimer, &QTimer::timeout, this, &DebugLog::flush);
 }
 
@@ -80,8 +80,7 @@ void DebugLog::appendLines(const QString &lines)
 void DebugLog::write(const QString &message)
 {
     runText += message;
-    // The view takes the messages of one event-loop pass in one insertion: laying the text
-    // out again for each of them would cost more than everything else a test run does.
+    // The view takes the messages in batches, each laid out once.
     pending += shownInView(message);
     if (!flushTimer.isActive())
         flushTimer.start();

@@ -4,9 +4,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTextEdit>
 
 ClientUnderTest::ClientUnderTest(TestEnvironment &env, AppConfig config)
     : manager(new ProxyManager()), login(nullptr), main(nullptr)
@@ -47,5 +47,5 @@ void ClientUnderTest::click(const char *button)
 QString ClientUnderTest::log()
 {
     main.flushLog();
-    return child<QTextEdit>("debugLog")->toPlainText();
+    return child<QPlainTextEdit>("debugLog")->toPlainText();
 }
