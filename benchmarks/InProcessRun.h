@@ -6,7 +6,7 @@
 // A test run inside this process, for the figures only the process itself can take: the
 // longest event-loop block and the idle state before the run. Prints one line per fact for
 // the parent: "IDLE MB threads fds", "START monotonic-ns", "R host:port code ms" per result,
-// "WALL ms", "BLOCK ms", "ERR text".
+// "WALL ms", "BLOCK longest-ms start-call-ms longest-after-the-call-ms", "ERR text".
 namespace InProcessRun {
 
 // The tester alone, as the command-line client drives it.

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTimerEvent>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -51,15 +53,23 @@ ProcessSampler::Sample ProcessSampler::sample(qint64 pid)
         return result;
     // /proc files report a size of 0: read to the end.
     for (const QByteArray &line : status.readAll().split('\n')) {
-        const QList<QByteArray> words = line.simplified().split(' ');
         if (line.startsWith("VmHWM:"))
-            result.peakMB = words.value(1).toDouble() * 1024.0 / 1e6;
+            result.peakMB = line.simplified().split(' ').value(1).toDouble() * 1024.0 / 1e6;
         else if (line.startsWith("Threads:"))
-            result.threads = words.value(1).toInt();
+            result.threads = line.simplified().split(' ').value(1).toInt();
     }
-    const qsizetype fds = QDir(folder % u"/fd"_s)
-                              .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                              .size();
+    // Since Linux 6.2 the folder's size is the count: far cheaper than listing a thousand
+    // entries every 50 ms next to the process being measured.
+    const QByteArray fdFolder = QFile::encodeName(folder % u"/fd"_s);
+    struct stat info = {};
+    if (::stat(fdFolder.constData(), &info) == 0 && info.st_size > 0) {
+        result.fds = int(info.st_size);
+        return result;
+    }
+    const qsizetype fds =
+        QDir(folder % u"/fd"_s)
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort)
+            .size();
     // An exited process has an empty folder, which is no sample.
     if (fds > 0)
         result.fds = int(fds);

@@ -243,21 +243,32 @@ void ScaleBench::readResults(ScaleRun &run, const QByteArray &out)
             result = {QString::fromLatin1(words.at(1)), words.at(2).toInt(),
                       words.at(3).toDouble()};
         } else {
-            if (words.value(0) == "WALL")
-                run.wallMs = words.value(1).toDouble();
-            else if (words.value(0) == "BLOCK")
-                run.loopBlockMs = words.value(1).toDouble();
-            else if (words.value(0) == "START")
-                run.startNs = words.value(1).toLongLong();
-            else if (words.value(0) == "IDLE")
-                report.note(u"   before the run: "_s % QString::fromLatin1(words.value(1)) %
-                            u" MB peak, "_s % QString::fromLatin1(words.value(2)) %
-                            u" threads, "_s % QString::fromLatin1(words.value(3)) % u" fds"_s);
-            else if (words.value(0) == "ERR")
-                report.error(run.way % u": "_s % QString::fromUtf8(line.mid(4)));
+            readFact(run, line);
             continue;
         }
         run.results.append(result);
+    }
+}
+
+// An in-process run's lines other than results.
+void ScaleBench::readFact(ScaleRun &run, const QByteArray &line)
+{
+    const QList<QByteArray> words = line.split(' ');
+    const QByteArray &kind = words.constFirst();
+    if (kind == "WALL") {
+        run.wallMs = words.value(1).toDouble();
+    } else if (kind == "BLOCK") {
+        run.loopBlockMs = words.value(1).toDouble();
+        run.startCallMs = words.value(2).toDouble();
+        run.blockAfterStartMs = words.value(3).toDouble();
+    } else if (kind == "START") {
+        run.startNs = words.value(1).toLongLong();
+    } else if (kind == "IDLE") {
+        report.note(u"   before the run: "_s % QString::fromLatin1(words.value(1)) %
+                    u" MB peak, "_s % QString::fromLatin1(words.value(2)) % u" threads, "_s %
+                    QString::fromLatin1(words.value(3)) % u" fds"_s);
+    } else if (kind == "ERR") {
+        report.error(run.way % u": "_s % QString::fromUtf8(line.mid(4)));
     }
 }
 

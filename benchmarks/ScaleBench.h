@@ -32,6 +32,7 @@ private:
     // Starts the way's process, samples it until it ends, and reads its results.
     bool measure(ScaleRun &run);
     void readResults(ScaleRun &run, const QByteArray &out);
+    void readFact(ScaleRun &run, const QByteArray &line);
 
     FigureReport &report;
     const int timeoutMs;

@@ -83,6 +83,10 @@ void ScaleFigures::print(FigureReport &report, const ScaleRun &run)
     if (run.loopBlockMs >= 0)
         check(u"longest event-loop block"_s, run.loopBlockMs, u"ms"_s, u"<= 50 ms"_s,
               run.loopBlockMs <= 50);
+    if (run.startCallMs >= 0) {
+        report.info(u"   the call that starts the run"_s, run.startCallMs, u"ms"_s);
+        report.info(u"   longest block after that call"_s, run.blockAfterStartMs, u"ms"_s);
+    }
     if (!errors.isEmpty()) {
         const double median = bench::median(errors);
         const double worst = bench::worst(errors);

@@ -34,6 +34,9 @@ struct ScaleRun
     // Left at -1 when the way cannot be measured so.
     ProcessSampler::Sample peak;
     double loopBlockMs = -1;
+    // The call that starts the run, and the longest block after it returned.
+    double startCallMs = -1;
+    double blockAfterStartMs = -1;
     double memoryGoalMB = 0;
     // The curl run at the same size and N, if there was one.
     double curlWallMs = -1;
