@@ -88,6 +88,7 @@ void ScaleBench::runAll(int concurrency)
         run.concurrency = concurrency;
         run.timeoutMs = timeoutMs;
         run.delayOf = delayOf;
+        run.order = entries;
         run.curlWallMs = curlWallMs;
         run.memoryGoalMB = way == u"window" ? 250 : way == u"curl" ? 0 : 150;
         if (!measure(run))

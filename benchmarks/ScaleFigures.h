@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class FigureReport;
 
@@ -25,6 +26,7 @@ struct ScaleRun
     double wallMs = 0;
     // Each entry's delay at its fake; -1 for a silent one.
     QHash<QString, int> delayOf;
+    QStringList order;
     // Measured at the fakes in this run.
     QHash<QString, double> trueMs;
     QList<qint64> arrivalsNs;
@@ -51,4 +53,7 @@ public:
     static void print(FigureReport &report, const ScaleRun &run);
     // max(total work / N, longest entry), a silent entry's work being the time-out.
     static double floorMs(const ScaleRun &run);
+    // The same work sent in list order, each entry to the first free slot, without overhead:
+    // what a tester that takes the list in its order can reach at best.
+    static double listOrderMs(const ScaleRun &run);
 };
