@@ -112,7 +112,9 @@ void ScaleBench::readFarm()
         if (!current || words.size() != 3)
             continue;
         if (words.at(0) == "A")
-            current->arrivalsNs.append(words.at(2).toLongLong());
+            current->arrivalNs.insert(QString::fromLatin1(words.at(1)), words.at(2).toLongLong());
+        else if (words.at(0) == "C")
+            current->closeNs.insert(QString::fromLatin1(words.at(1)), words.at(2).toLongLong());
         else if (words.at(0) == "T")
             current->trueMs.insert(QString::fromLatin1(words.at(1)), words.at(2).toDouble() / 1000);
     }

@@ -152,6 +152,11 @@ void ScaleFarm::answer(int fd)
 
 void ScaleFarm::close(int fd)
 {
+    const auto connection = m_connections.find(fd);
+    if (connection != m_connections.end() && connection->second.answering)
+        std::printf("C %s %lld\n",
+                    m_listeners[std::size_t(connection->second.listener)].key.c_str(),
+                    static_cast<long long>(nowNs()));
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     m_connections.erase(fd);

@@ -10,7 +10,8 @@
 // after a delay of its own; a silent one accepts and never answers. On stdout it lists its
 // entries ("E host:port delay-ms", -1 for silent, then "READY") and then, per request, when
 // the head was read ("A host:port monotonic-ns") and how long it held the answer back
-// ("T host:port microseconds", from the head read to the answer written).
+// ("T host:port microseconds", from the head read to the answer written), and when the
+// client closed a connection that had sent its head ("C host:port monotonic-ns").
 class ScaleFarm
 {
 public:

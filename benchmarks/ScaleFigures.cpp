@@ -4,6 +4,7 @@
 #include "FigureReport.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -61,8 +62,11 @@ void ScaleFigures::print(FigureReport &report, const ScaleRun &run)
                 QString::number(run.delayOf.size()) % u": up "_s % QString::number(up) %
                 u", timed out "_s % QString::number(timedOut) % u", other "_s %
                 QString::number(other));
-    if (run.results.size() != run.delayOf.size())
+    if (run.results.size() != run.delayOf.size()) {
+        // Goals over part of a list would mislead.
         report.error(run.way % u": not every entry has a result"_s);
+        return;
+    }
 
     const double floor = floorMs(run);
     report.info(u"floor: max(work / N, longest entry)"_s, floor, u"ms"_s, 0);
@@ -75,12 +79,31 @@ void ScaleFigures::print(FigureReport &report, const ScaleRun &run)
               run.wallMs <= run.curlWallMs, 3);
 
     // The first N heads at the fakes, from the first: how fast the tester fills its slots.
-    QList<qint64> arrivals = run.arrivalsNs;
+    QList<qint64> arrivals = run.arrivalNs.values();
     std::sort(arrivals.begin(), arrivals.end());
     const qsizetype firstN = std::min<qsizetype>(run.concurrency, arrivals.size());
     if (firstN > 0)
         report.info(u"first "_s % QString::number(firstN) % u" requests reached the fakes in"_s,
                     double(arrivals.at(firstN - 1) - arrivals.first()) / 1e6, u"ms"_s);
+    // Tests truly in flight: a working entry's request from its head to its answer, a silent
+    // one's until the client gave up, at most the time-out. A tester holding fewer than N at
+    // once shows here.
+    QList<std::pair<qint64, int>> events;
+    for (auto it = run.arrivalNs.cbegin(); it != run.arrivalNs.cend(); ++it) {
+        const int delay = run.delayOf.value(it.key(), -1);
+        qint64 end = it.value() + qint64(run.timeoutMs) * 1000000;
+        if (delay >= 0 && run.trueMs.contains(it.key()))
+            end = it.value() + qint64(run.trueMs.value(it.key()) * 1e6);
+        else if (run.closeNs.contains(it.key()))
+            end = std::min(end, run.closeNs.value(it.key()));
+        events.append({it.value(), 1});
+        events.append({end, -1});
+    }
+    std::sort(events.begin(), events.end());
+    int open = 0, mostOpen = 0;
+    for (const auto &event : std::as_const(events))
+        mostOpen = std::max(mostOpen, open += event.second);
+    report.info(u"most tests in flight at the fakes at once"_s, mostOpen, {}, 0);
     if (firstN > 0 && run.startNs > 0)
         report.info(u"start to the "_s % QString::number(firstN) % u"th request at the fakes"_s,
                     double(arrivals.at(firstN - 1) - run.startNs) / 1e6, u"ms"_s);

@@ -29,7 +29,9 @@ struct ScaleRun
     QStringList order;
     // Measured at the fakes in this run.
     QHash<QString, double> trueMs;
-    QList<qint64> arrivalsNs;
+    // When each entry's request head reached its fake, and when the client closed it.
+    QHash<QString, qint64> arrivalNs;
+    QHash<QString, qint64> closeNs;
     // When the tester was started, on the same monotonic clock; 0 when not known.
     qint64 startNs = 0;
     QList<Result> results;
