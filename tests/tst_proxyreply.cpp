@@ -122,17 +122,6 @@ private slots:
             QVERIFY(proxy.request.contains("\r\nAccept-Language: en  X-Forged: 1\r\n"));
         }
     }
-    void refusedProxy()
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QNetworkProxy proxy = proxyAt(closed);
-        closed.close();
-        ProxyReply reply(QNetworkRequest(QUrl(u"http://shop.test/"_s)), proxy);
-        QSignalSpy finished(&reply, &QNetworkReply::finished);
-        QTRY_COMPARE(finished.size(), 1);
-        QCOMPARE(reply.error(), QNetworkReply::ProxyConnectionRefusedError);
-    }
     // What is not read yet waits in the socket, past a bound, and none of it is lost.
     void largeBodyWaitsForItsReader()
     {
