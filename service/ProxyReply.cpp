@@ -253,7 +253,7 @@ void ProxyReply::abort()
 {
     const bool wasOpen = isOpen();
     endSocket();
-    QIODevice::close();
+    QNetworkReply::close();
     if (!isFinished() && wasOpen)
         fail(OperationCanceledError, u"Operation canceled"_s);
 }
