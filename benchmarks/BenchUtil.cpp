@@ -1,6 +1,9 @@
 #include "BenchUtil.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -10,6 +13,18 @@
 using namespace Qt::StringLiterals;
 
 namespace bench {
+
+bool waitFor(const std::function<bool()> &done, int deadlineMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < deadlineMs) {
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
 
 void useOffscreenPlatform()
 {

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // Small measuring helpers shared by the benchmark programs.
 namespace bench {
 
@@ -16,6 +18,9 @@ double worst(const QList<double> &values);
 double residentMB();
 // User plus system CPU time of this process so far, in ms.
 double cpuTimeMs();
+
+// Waits in the event loop until done() holds or the deadline passes.
+bool waitFor(const std::function<bool()> &done, int deadlineMs);
 
 QString number(double value, int decimals = 1);
 void printLine(const QString &line);

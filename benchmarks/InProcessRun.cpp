@@ -1,6 +1,7 @@
 #include "InProcessRun.h"
 
 #include "AppConfig.h"
+#include "BenchUtil.h"
 #include "LoginWindow.h"
 #include "LoopBlockMeter.h"
 #include "MainWindow.h"
@@ -29,18 +30,6 @@ void say(const QString &line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-bool waitFor(const std::function<bool()> &done, int deadlineMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < deadlineMs) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
 }
 
 qint64 monotonicNs()
@@ -79,7 +68,7 @@ int measure(ProxyManager &manager, int entries, int deadline, const std::functio
     const double startCallMs = double(clock.nsecsElapsed()) / 1e6;
     LoopBlockMeter afterStart;
     afterStart.start();
-    waitFor([&] { return ended; }, deadline);
+    bench::waitFor([&] { return ended; }, deadline);
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
     meter.stop();
     afterStart.stop();
@@ -125,8 +114,8 @@ int window(const QString &apiUrl, const QString &pingUrl, int entries, int concu
     login.findChild<QLineEdit *>(u"password"_s)->setText(u"demo-pass"_s);
     login.findChild<QPushButton *>(u"pushButton"_s)->click();
     const auto *table = window.findChild<QTableView *>(u"tableWidget"_s);
-    if (!waitFor([&] { return window.isVisible() && table->model()->rowCount() == entries; },
-                 60000)) {
+    if (!bench::waitFor([&] { return window.isVisible() && table->model()->rowCount() == entries; },
+                        60000)) {
         say(u"ERR login did not bring the "_s % QString::number(entries) % u" entries"_s);
         return 2;
     }
@@ -138,7 +127,7 @@ int window(const QString &apiUrl, const QString &pingUrl, int entries, int concu
         return 2;
     }
     // Whatever the login left to do is done before the run.
-    waitFor([] { return false; }, 300);
+    bench::waitFor([] { return false; }, 300);
     return measure(manager, entries, deadlineMs(entries, concurrency, timeoutMs),
                    [&] { window.findChild<QPushButton *>(u"bTestProxies"_s)->click(); });
 }

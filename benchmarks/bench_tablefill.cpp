@@ -39,19 +39,6 @@ namespace {
 const int entryCounts[] = {100000, 200000};
 constexpr int testingMs = 2000;
 
-// Waits in the event loop until done() holds or the deadline passes.
-bool waitFor(const std::function<bool()> &done, int deadlineMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < deadlineMs) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
 quint16 freePort()
 {
     QTcpServer probe;
@@ -133,12 +120,13 @@ int measure(int entries)
     clock.start();
     login.findChild<QPushButton *>(u"pushButton"_s)->click();
     const auto *table = window.findChild<QTableView *>(u"tableWidget"_s);
-    const bool loggedIn = waitFor([&] { return window.isVisible(); }, 60000);
+    const bool loggedIn = bench::waitFor([&] { return window.isVisible(); }, 60000);
     const double shownMs = double(clock.elapsed());
-    const bool filled = waitFor([&] { return table->model()->rowCount() == entries; }, 60000);
+    const bool filled =
+        bench::waitFor([&] { return table->model()->rowCount() == entries; }, 60000);
     const double filledMs = double(clock.elapsed());
     // The paint of the filled table belongs to the login.
-    waitFor([] { return false; }, 200);
+    bench::waitFor([] { return false; }, 200);
     meter.stop();
     if (!loggedIn || !filled || manager.proxies.size() != entries) {
         report.error(u"login did not bring the "_s % QString::number(entries) % u" entries"_s);
@@ -159,9 +147,9 @@ int measure(int entries)
     QObject::connect(&manager, &ProxyManager::finishedTest, [&] { ended = true; });
     meter.start();
     window.findChild<QPushButton *>(u"bTestProxies"_s)->click();
-    waitFor([] { return false; }, testingMs);
+    bench::waitFor([] { return false; }, testingMs);
     window.findChild<QPushButton *>(u"bStopTesting"_s)->click();
-    const bool stopped = waitFor([&] { return ended; }, 15000);
+    const bool stopped = bench::waitFor([&] { return ended; }, 15000);
     meter.stop();
     if (!stopped)
         report.error(u"the run did not end after the stop button"_s);
@@ -179,8 +167,8 @@ int measure(int entries)
                              const std::function<bool()> &done) {
         meter.start();
         QTimer::singleShot(0, &window, action);
-        waitFor(done, 60000);
-        waitFor([] { return false; }, 200);
+        bench::waitFor(done, 60000);
+        bench::waitFor([] { return false; }, 200);
         meter.stop();
         return meter.longestMs();
     };
