@@ -39,9 +39,7 @@ void LineProbe::judge(const QStringList &result, const QString &pingUrl, int tim
     if (current == State::Waiting)
         return;
     current = State::Waiting;
-    // The same request as the ping page's own probe.
-    reply = new ProxyReply(TestTarget::pageRequest(pingUrl % u"?testError=1"_s),
-                           QNetworkProxy(QNetworkProxy::NoProxy), this);
+    reply = new ProxyReply(TestTarget::probeRequest(pingUrl), QNetworkProxy::NoProxy, this);
     const ReplyReader *reader = ReplyReader::read(reply, {ReplyReader::Keep::Body, 1024, 0, 0});
     connect(reader, &ReplyReader::finished, this, [this] {
         settle(ReplyBody::latin1UpToNul(ReplyBody::readAll(reply)).trimmed() == u"1");

@@ -209,8 +209,7 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
 // Whether the ping page answers without any proxy tells a broken proxy from a broken line.
 void ProxyTester::sendProbe(Slot &slot)
 {
-    slot.reply = new ProxyReply(TestTarget::pageRequest(pingUrl % u"?testError=1"_s),
-                                QNetworkProxy(QNetworkProxy::NoProxy), this);
+    slot.reply = new ProxyReply(TestTarget::probeRequest(pingUrl), QNetworkProxy::NoProxy, this);
     readPage(slot);
     slot.probing = true;
     slot.probeClock.start();

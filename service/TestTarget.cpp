@@ -68,6 +68,11 @@ QNetworkRequest TestTarget::pageRequest(const QString &url)
     return request;
 }
 
+QNetworkRequest TestTarget::probeRequest(const QString &pingUrl)
+{
+    return pageRequest(pingUrl % u"?testError=1"_s);
+}
+
 TestTarget TestTarget::remembered(const QString &user)
 {
     QSettings settings;

@@ -28,6 +28,8 @@ struct TestTarget
     QNetworkRequest request(const QString &pingUrl) const;
     // A GET that asks for no compression: Qt would inflate a bomb on this thread.
     static QNetworkRequest pageRequest(const QString &url);
+    // The ping page asked without a proxy: whether the user's own line works.
+    static QNetworkRequest probeRequest(const QString &pingUrl);
 
     // Kept in the settings under the user name.
     static TestTarget remembered(const QString &user);
