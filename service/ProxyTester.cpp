@@ -19,6 +19,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -275,15 +276,16 @@ void ProxyTester::armExpiry()
 {
     if (expiryTimerId != 0)
         killTimer(std::exchange(expiryTimerId, 0));
-    qint64 earliest = -1;
+    // A test can come due while the others are looked at: it is left no time, not forgotten.
+    std::optional<qint64> earliest;
     for (const auto &slot : testSlots) {
         if (!slot->reply)
             continue;
         const qint64 left = timeoutMs - (slot->probing ? slot->probeClock : slot->clock).elapsed();
-        earliest = earliest < 0 ? left : std::min(earliest, left);
+        earliest = std::min(earliest.value_or(left), left);
     }
-    if (earliest >= 0)
-        expiryTimerId = startTimer(int(std::max<qint64>(earliest, 0)), Qt::PreciseTimer);
+    if (earliest)
+        expiryTimerId = startTimer(int(std::max<qint64>(*earliest, 0)), Qt::PreciseTimer);
 }
 
 // The slot is free again when its result goes out.
