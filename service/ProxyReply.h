@@ -30,6 +30,8 @@ public:
     void ignoreSslErrors() override;
     qint64 bytesAvailable() const override;
     bool isSequential() const override { return true; }
+    // Since the request started.
+    qint64 elapsedMs() const { return clock.elapsed(); }
     // From the start to the end of the answer or of the failure; -1 before.
     qint64 finishedMs() const { return endMs; }
 

@@ -13,7 +13,6 @@
 #include "TargetCheck.h"
 
 #include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QTimerEvent>
@@ -39,10 +38,10 @@ QNetworkProxy proxyAt(const QString &host, quint16 port)
 
 } // namespace
 
-// One test in flight: its request, proxy, clocks and probe.
+// One test in flight: its request (timed by the reply's own clock), proxy and probe.
 struct ProxyTester::Slot
 {
-    QNetworkReply *reply = nullptr;
+    ProxyReply *reply = nullptr;
     // Set while a working proxy's exit address is asked, with a time-out of its own.
     ExitAddressFetch *exitFetch = nullptr;
     bool probing = false;
@@ -51,8 +50,6 @@ struct ProxyTester::Slot
     quint16 port = 0;
     int elapsedMs = 0;
     QString probedBody;
-    QElapsedTimer clock;
-    QElapsedTimer probeClock;
 };
 
 ProxyTester::ProxyTester(QObject *parent) : QObject(parent), lineProbe(new LineProbe(this))
@@ -162,8 +159,12 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
         connect(check, &TargetCheck::finished, this, [this, &slot, check] { judge(slot, *check); });
     }
     peakInFlight = std::max(peakInFlight, ++inFlight);
-    slot.clock.start();
-    // Every test has the same time-out: a later one never comes due before the one waited for.
+    expireLater();
+}
+
+// Every request has the same time-out: a later one never comes due before the one waited for.
+void ProxyTester::expireLater()
+{
     if (expiryTimerId == 0)
         expiryTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
 }
@@ -171,14 +172,14 @@ void ProxyTester::send(Slot &slot, int index, const QString &host, quint16 port)
 // The page is handled once its reader is done: it ended, or was cut off at the bound.
 void ProxyTester::readPage(Slot &slot)
 {
-    QNetworkReply *reply = slot.reply;
+    ProxyReply *reply = slot.reply;
     const ReplyReader *reader =
         ReplyReader::read(reply, {ReplyReader::Keep::Body, maxPingReplyBytes, 0, 0});
     connect(reader, &ReplyReader::finished, this,
             [this, &slot, reply] { handleReply(slot, reply); });
 }
 
-void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
+void ProxyTester::handleReply(Slot &slot, ProxyReply *reply)
 {
     reply->deleteLater();
     // A late answer of an abandoned test is released unread.
@@ -195,8 +196,7 @@ void ProxyTester::handleReply(Slot &slot, QNetworkReply *reply)
     }
 
     // When the answer ended, not when its reader got to it.
-    const auto *own = qobject_cast<const ProxyReply *>(reply);
-    slot.elapsedMs = int(own && own->finishedMs() >= 0 ? own->finishedMs() : slot.clock.elapsed());
+    slot.elapsedMs = int(reply->finishedMs() >= 0 ? reply->finishedMs() : reply->elapsedMs());
     if (body.trimmed() == u"1")
         return up(slot);
     const QString message = OutcomeText::refusedAddress(body);
@@ -213,18 +213,16 @@ void ProxyTester::sendProbe(Slot &slot)
     slot.reply = new ProxyReply(TestTarget::probeRequest(pingUrl), QNetworkProxy::NoProxy, this);
     readPage(slot);
     slot.probing = true;
-    slot.probeClock.start();
-    if (expiryTimerId == 0)
-        expiryTimerId = startTimer(timeoutMs, Qt::PreciseTimer);
+    expireLater();
 }
 
 void ProxyTester::judge(Slot &slot, const TargetCheck &check)
 {
     if (check.reply() != slot.reply)
         return;
-    slot.reply = nullptr;
     // The proxy's latency, not the transfer time of a big page.
-    slot.elapsedMs = int(check.headersMs() >= 0 ? check.headersMs() : slot.clock.elapsed());
+    slot.elapsedMs = int(check.headersMs() >= 0 ? check.headersMs() : slot.reply->elapsedMs());
+    slot.reply = nullptr;
     if (check.verdict() == TargetCheck::Verdict::Up)
         return up(slot);
     const QStringList result =
@@ -256,17 +254,13 @@ void ProxyTester::timerEvent(QTimerEvent *event)
     // By index: a slot of a result may start a run that adds slots.
     for (std::size_t i = 0; i < testSlots.size() && run == runNumber; ++i) {
         Slot &slot = *testSlots[i];
-        if (!slot.reply)
+        if (!slot.reply || slot.reply->elapsedMs() < timeoutMs)
             continue;
-        if (!slot.probing && slot.clock.elapsed() >= timeoutMs) {
-            slot.elapsedMs = int(slot.clock.elapsed());
-            // Destroyed, not aborted: an abandoned reply must never reach the dispatcher.
-            delete std::exchange(slot.reply, nullptr);
-            report(slot, u"2"_s);
-        } else if (slot.probing && slot.probeClock.elapsed() >= timeoutMs) {
-            delete std::exchange(slot.reply, nullptr);
-            report(slot, u"4"_s);
-        }
+        if (!slot.probing)
+            slot.elapsedMs = int(slot.reply->elapsedMs());
+        // Destroyed, not aborted: an abandoned reply must never reach the dispatcher.
+        delete std::exchange(slot.reply, nullptr);
+        report(slot, slot.probing ? u"4"_s : u"2"_s);
     }
     armExpiry();
 }
@@ -281,7 +275,7 @@ void ProxyTester::armExpiry()
     for (const auto &slot : testSlots) {
         if (!slot->reply)
             continue;
-        const qint64 left = timeoutMs - (slot->probing ? slot->probeClock : slot->clock).elapsed();
+        const qint64 left = timeoutMs - slot->reply->elapsedMs();
         earliest = std::min(earliest.value_or(left), left);
     }
     if (earliest)

@@ -2,7 +2,6 @@
 
 #include "TestTarget.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -12,7 +11,7 @@
 
 class LineProbe;
 class TargetCheck;
-class QNetworkReply;
+class ProxyReply;
 class QTimerEvent;
 
 // Runs the tests of a proxy list, up to a given number at once, each test in flight over a
@@ -69,7 +68,7 @@ private:
     void fill();
     void send(Slot &slot, int index, const QString &host, quint16 port);
     void readPage(Slot &slot);
-    void handleReply(Slot &slot, QNetworkReply *reply);
+    void handleReply(Slot &slot, ProxyReply *reply);
     void sendProbe(Slot &slot);
     // A custom target's answer, judged.
     void judge(Slot &slot, const TargetCheck &check);
@@ -78,6 +77,7 @@ private:
     void report(Slot &slot, const QString &status, const QStringList &extra = {});
     static QStringList resultOf(const Slot &slot, const QString &status);
     void emitResult(const QStringList &result);
+    void expireLater();
     void armExpiry();
     void finish();
     void abandon();
