@@ -53,29 +53,30 @@ QByteArray HttpResponseParser::header(QByteArrayView name) const
     return value;
 }
 
-qsizetype HttpResponseParser::takeLine(QByteArrayView data, qsizetype maxLine, QByteArray &line)
+bool HttpResponseParser::takeLine(QByteArrayView data, qsizetype maxLine, qsizetype &used,
+                                  QByteArray &line)
 {
     const qsizetype end = data.indexOf('\n');
-    const qsizetype used = end < 0 ? data.size() : end + 1;
+    used = end < 0 ? data.size() : end + 1;
     pending += data.first(used);
     if (pending.size() > maxLine) {
         fail();
-        return used;
+        return false;
     }
     if (end < 0)
-        return used;
+        return false;
     line = withoutLineEnd(pending).toByteArray();
     pending.clear();
-    return -used;
+    return true;
 }
 
 qsizetype HttpResponseParser::feedHead(QByteArrayView data)
 {
     QByteArray line;
-    const qsizetype taken = takeLine(data, maxHeadBytes - headBytes, line);
-    const qsizetype used = taken < 0 ? -taken : taken;
+    qsizetype used = 0;
+    const bool ended = takeLine(data, maxHeadBytes - headBytes, used, line);
     headBytes += used;
-    if (taken >= 0 || current == State::Failed)
+    if (!ended)
         return used;
     if (!takeHeadLine(line))
         fail();
@@ -185,9 +186,10 @@ qsizetype HttpResponseParser::feedChunked(QByteArrayView data, QByteArray &body)
         }
         QByteArray line;
         const qsizetype maxLine = chunkPart == ChunkPart::Trailer ? maxHeadBytes : maxChunkLine;
-        const qsizetype taken = takeLine(rest, maxLine, line);
-        used += taken < 0 ? -taken : taken;
-        if (taken >= 0 || current == State::Failed)
+        qsizetype taken = 0;
+        const bool ended = takeLine(rest, maxLine, taken, line);
+        used += taken;
+        if (!ended)
             continue;
         if (chunkPart == ChunkPart::DataEnd) {
             if (!line.isEmpty())

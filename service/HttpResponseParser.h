@@ -59,9 +59,9 @@ private:
     void headEnded();
     qsizetype feedBody(QByteArrayView data, QByteArray &body);
     qsizetype feedChunked(QByteArrayView data, QByteArray &body);
-    // Takes data up to its first line end into pending, at most maxLine bytes in all. Returns
-    // the bytes taken, negated when the line ended there; the line is then in line.
-    qsizetype takeLine(QByteArrayView data, qsizetype maxLine, QByteArray &line);
+    // Takes data up to its first line end into pending (used: how much), at most maxLine bytes
+    // in all, past which it fails. True when the line ended there; it is then in line.
+    bool takeLine(QByteArrayView data, qsizetype maxLine, qsizetype &used, QByteArray &line);
     void fail() { current = State::Failed; }
 
     const bool bodiless;
