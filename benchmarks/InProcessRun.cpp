@@ -1,8 +1,7 @@
 #include "InProcessRun.h"
 
-#include "AppConfig.h"
 #include "BenchUtil.h"
-#include "LoginWindow.h"
+#include "DemoLogin.h"
 #include "LoopBlockMeter.h"
 #include "MainWindow.h"
 #include "ProcessSampler.h"
@@ -12,7 +11,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -100,19 +98,11 @@ int manager(const QStringList &entries, const QString &pingUrl, int concurrency,
 int window(const QString &apiUrl, const QString &pingUrl, int entries, int concurrency,
            int timeoutMs)
 {
-    ProxyManager manager;
-    LoginWindow login(nullptr);
-    MainWindow window(nullptr);
-    login.proxyManager = &manager;
-    window.proxyManager = &manager;
-    AppConfig config;
-    config.apiUrl = apiUrl;
-    config.pingUrl = pingUrl;
-    config.applyTo(&manager, &login, &window);
+    DemoLogin demo(apiUrl, pingUrl);
+    ProxyManager &manager = demo.manager;
+    MainWindow &window = demo.window;
     manager.timeoutMs = timeoutMs;
-    login.findChild<QLineEdit *>(u"username"_s)->setText(u"demo"_s);
-    login.findChild<QLineEdit *>(u"password"_s)->setText(u"demo-pass"_s);
-    login.findChild<QPushButton *>(u"pushButton"_s)->click();
+    demo.send();
     const auto *table = window.findChild<QTableView *>(u"tableWidget"_s);
     if (!bench::waitFor([&] { return window.isVisible() && table->model()->rowCount() == entries; },
                         60000)) {

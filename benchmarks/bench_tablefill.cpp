@@ -2,14 +2,12 @@
 // first paint) and "Test proxies", in resident memory and in the longest event-loop block.
 // Each list size runs in a child process of its own, so that its memory figures are its own.
 #include "BenchUtil.h"
+#include "DemoLogin.h"
 #include "FigureReport.h"
-#include "LoginWindow.h"
 #include "LoopBlockMeter.h"
 #include "MainWindow.h"
 #include "ProxyManager.h"
 #include "ScopedWorkDir.h"
-
-#include "AppConfig.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
@@ -100,25 +97,17 @@ int measure(int entries)
         return report.finish();
     }
 
-    ProxyManager manager;
-    LoginWindow login(nullptr);
-    MainWindow window(nullptr);
-    login.proxyManager = &manager;
-    window.proxyManager = &manager;
-    AppConfig config;
-    config.apiUrl = apiUrl;
-    config.pingUrl = pingUrl;
-    config.applyTo(&manager, &login, &window);
+    DemoLogin demo(apiUrl, pingUrl);
+    ProxyManager &manager = demo.manager;
+    MainWindow &window = demo.window;
     QCoreApplication::processEvents();
     const double rssBefore = bench::residentMB();
 
-    login.findChild<QLineEdit *>(u"username"_s)->setText(u"demo"_s);
-    login.findChild<QLineEdit *>(u"password"_s)->setText(u"demo-pass"_s);
     LoopBlockMeter meter;
     QElapsedTimer clock;
     meter.start();
     clock.start();
-    login.findChild<QPushButton *>(u"pushButton"_s)->click();
+    demo.send();
     const auto *table = window.findChild<QTableView *>(u"tableWidget"_s);
     const bool loggedIn = bench::waitFor([&] { return window.isVisible(); }, 60000);
     const double shownMs = double(clock.elapsed());
